@@ -1,0 +1,29 @@
+# vantisol_module(<name> SOURCES ... [DEPS ...]): a module library with the project's warnings.
+function(vantisol_module name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;PRIVATE_DEPS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/include
+                                     PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})
+  vantisol_warnings(${name})
+endfunction()
+
+function(vantisol_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra)
+endfunction()
+
+# vantisol_test(<name> SOURCES ... DEPS ... [OWN_MAIN]): a GoogleTest binary registered with ctest.
+function(vantisol_test name)
+  if(NOT VANTISOL_BUILD_TESTS)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "OWN_MAIN" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock)
+  if(NOT ARG_OWN_MAIN)
+    target_link_libraries(${name} PRIVATE GTest::gtest_main)
+  endif()
+  vantisol_warnings(${name})
+  # Discovery runs under ctest (and so under Xvfb): some test binaries need a display to start.
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+endfunction()
