@@ -13,10 +13,7 @@ void InstallQtMessageHandler(bool install) {
     qInstallMessageHandler(nullptr);
     return;
   }
-  {
-    el::base::threading::ScopedLock lock(ELPP->lock());
-    el::Loggers::getLogger("Qt");
-  }
+  el::Loggers::getLogger("Qt");  // registers it under the library's registry lock
   qInstallMessageHandler(QtMessageOutput);
 }
 
