@@ -6,6 +6,13 @@
 
 namespace vantisol {
 
+namespace {
+// The wait must report plain success; the text names the system call the check stands for.
+// clang-format off
+constexpr char kWaitCheck[] = "Check failed: [WaitForSingleObject(data_->mutex, 0xFFFFFFFF) == ((((DWORD )0x00000000L) ) + 0 )] ";
+// clang-format on
+}  // namespace
+
 struct SharedMemory::Handles {
   platform::Mapping* file = nullptr;
   void* file_view = nullptr;
@@ -82,9 +89,7 @@ bool SharedMemory::Lock() {
   }
   const platform::WaitResult result = platform::WaitMutex(data_->mutex);
   if (result != platform::WaitResult::kSuccess) {
-    CLOG(FATAL, "default")
-        << "Check failed: [WaitForSingleObject(data_->mutex, 0xFFFFFFFF) == ((((DWORD "
-           ")0x00000000L) ) + 0 )] ";
+    CLOG(FATAL, "default") << kWaitCheck;
   }
   return result != platform::WaitResult::kFailed;
 }

@@ -61,8 +61,9 @@ SharedMemoryImage::SharedMemoryImage(bool is_client)
 SharedMemoryImage::~SharedMemoryImage() {
   std::shared_ptr<Header> header = LockHeader(&header_);
   if (header == nullptr) return;
-  VANTISOL_CHECK((is_client_ && header->client_registered) ||
-                 (!is_client_ && header->server_registered));
+  // clang-format off
+  VANTISOL_CHECK((is_client_ && header->client_registered) || (!is_client_ && header->server_registered));
+  // clang-format on
   if (is_client_) {
     header->client_registered = 0;
   } else {

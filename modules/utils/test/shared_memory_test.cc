@@ -265,6 +265,42 @@ TEST_F(ChannelTest, MisuseFailsItsChecks) {
             "FATAL Check failed: [!open()] \n");
 }
 
+TEST_F(ChannelTest, UnregisteringAClearedSideFailsItsCheck) {
+  auto client = std::make_unique<SharedMemoryImage>(true);
+  client->Lock().header()->client_registered = 0;
+  LogCapture log;
+  client.reset();
+  EXPECT_EQ(log.Text(),
+            "FATAL Check failed: [(is_client_ && header->client_registered) || (!is_client_ && "
+            "header->server_registered)] \n");
+}
+
+TEST_F(ChannelTest, DataLockIsHeldOnlyByTheAccessThatOpenedTheBlock) {
+  SharedMemoryImage client(true);
+  {
+    auto image = client.Lock();
+    image.SetSize(8, 8);
+    EXPECT_TRUE(image.data_locked());
+  }
+  {
+    auto image = client.Lock();
+    EXPECT_NE(image.data(), nullptr);
+    EXPECT_FALSE(image.data_locked());
+    EXPECT_EQ(image.MapData(0), nullptr);
+    EXPECT_FALSE(BlockExists("Vantisol::Data 192"));
+    // The same size again opens the block anew instead of handing out a closed one.
+    EXPECT_NE(image.data(), nullptr);
+    EXPECT_TRUE(image.data_locked());
+  }
+  // A size from the other side that no block can have means no picture.
+  auto image = client.Lock();
+  image.header()->width = -4;
+  EXPECT_EQ(image.Bytes(), 0u);
+  image.header()->width = 0x7FFFFFFF;
+  image.header()->height = 0x7FFFFFFF;
+  EXPECT_EQ(image.Bytes(), 0u);
+}
+
 TEST_F(ChannelTest, FirstApplicationIsCachedAndPerName) {
   // Not "Server": on Windows all tests share one process, whose claims last.
   EXPECT_TRUE(utils::IsFirstApplication("Cached"));

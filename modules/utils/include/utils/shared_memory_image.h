@@ -47,6 +47,8 @@ class SharedMemoryImage {
     void* MapData(unsigned size);
 
     Header* header() const { return header_.get(); }
+    // True while this access holds the data block's mutex.
+    bool data_locked() const { return data_locked_; }
 
    private:
     std::shared_ptr<Header> header_;
