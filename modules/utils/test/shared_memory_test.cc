@@ -10,6 +10,8 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+#else
+#include <unistd.h>
 #endif
 
 #include "child_process.h"
@@ -234,6 +236,21 @@ TEST_F(ChannelTest, LastHolderRemovesTheBlocks) {
     if (entry.path().filename() != "lock") left.push_back(entry.path().filename().string());
   }
   EXPECT_TRUE(left.empty()) << left.front();
+}
+
+TEST_F(ChannelTest, WithoutRuntimeFolderObjectsLiveInAPrivateSharedMemoryFolder) {
+  unsetenv("XDG_RUNTIME_DIR");
+  const std::string folder = "/dev/shm/vantisol-" + std::to_string(geteuid());
+  const std::string key = "Vantisol::Fallback " + std::to_string(getpid());
+  const std::string file = folder + "/map.Vantisol%3A%3AFallback%20" + std::to_string(getpid());
+  {
+    SharedMemory block(key);
+    block.Create(4);
+    ASSERT_TRUE(block.open());
+    EXPECT_TRUE(std::filesystem::exists(file));
+    EXPECT_EQ(std::filesystem::status(folder).permissions(), std::filesystem::perms::owner_all);
+  }
+  EXPECT_FALSE(std::filesystem::exists(file));
 }
 
 TEST_F(ChannelTest, ObjectFolderOpenToOthersIsRefused) {
