@@ -1,6 +1,20 @@
 # Every third-party library comes from the system's packages; nothing is vendored.
 find_package(Threads REQUIRED)
-find_package(Boost 1.74 REQUIRED)
+if(WIN32)
+  # The Windows build uses the host's header-only libraries (Boost, easylogging++) through a
+  # folder of links, so that /usr/include's Linux headers never shadow mingw-w64's own.
+  set(VANTISOL_HOST_HEADERS ${CMAKE_BINARY_DIR}/host-headers)
+  file(MAKE_DIRECTORY ${VANTISOL_HOST_HEADERS})
+  foreach(entry boost easylogging++.h easylogging++.cc)
+    if(NOT EXISTS ${VANTISOL_HOST_HEADERS}/${entry})
+      file(CREATE_LINK /usr/include/${entry} ${VANTISOL_HOST_HEADERS}/${entry} SYMBOLIC)
+    endif()
+  endforeach()
+  add_library(Boost::boost INTERFACE IMPORTED)
+  set_target_properties(Boost::boost PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${VANTISOL_HOST_HEADERS})
+else()
+  find_package(Boost 1.74 REQUIRED)
+endif()
 
 if(NOT WIN32)
   find_package(Qt5 5.15 REQUIRED COMPONENTS Core Gui Widgets Network)
@@ -17,7 +31,15 @@ if(NOT WIN32)
                                                     INTERFACE_INCLUDE_DIRECTORIES ${LODEPNG_INCLUDE_DIR})
 endif()
 
-if(VANTISOL_BUILD_TESTS)
+if(VANTISOL_BUILD_TESTS AND WIN32)
+  # GoogleTest built from the host's sources with the cross compiler.
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  foreach(library gtest gtest_main gmock)
+    target_compile_options(${library} PRIVATE -w)
+    add_library(GTest::${library} ALIAS ${library})
+  endforeach()
+elseif(VANTISOL_BUILD_TESTS)
   find_package(GTest REQUIRED CONFIG)
   include(GoogleTest)
 endif()
@@ -27,6 +49,9 @@ endif()
 
 # easylogging++ ships as one source file: compile it once for every binary of the project.
 find_file(EASYLOGGINGPP_SOURCE easylogging++.cc PATHS /usr/include REQUIRED NO_CMAKE_FIND_ROOT_PATH)
+if(WIN32)
+  set(EASYLOGGINGPP_SOURCE ${VANTISOL_HOST_HEADERS}/easylogging++.cc)
+endif()
 add_library(easyloggingpp STATIC ${EASYLOGGINGPP_SOURCE})
 get_filename_component(EASYLOGGINGPP_INCLUDE_DIR ${EASYLOGGINGPP_SOURCE} DIRECTORY)
 target_include_directories(easyloggingpp SYSTEM PUBLIC ${EASYLOGGINGPP_INCLUDE_DIR})

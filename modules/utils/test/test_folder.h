@@ -1,8 +1,7 @@
 #pragma once
 
-#include <stdlib.h>
-
 #include <filesystem>
+#include <random>
 #include <string>
 
 namespace vantisol::test {
@@ -11,8 +10,14 @@ namespace vantisol::test {
 class TemporaryFolder {
  public:
   TemporaryFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vantisol-XXXXXX").string();
-    path_ = mkdtemp(pattern.data());
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    const auto base = std::filesystem::temp_directory_path();
+    std::filesystem::path candidate;
+    do {
+      candidate = base / ("vantisol-" + std::to_string(random() % 1000000000));
+    } while (!std::filesystem::create_directory(candidate));
+    path_ = candidate.string();
   }
   ~TemporaryFolder() {
     std::error_code ignored;

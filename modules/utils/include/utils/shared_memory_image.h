@@ -1,0 +1,74 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "utils/shared_memory.h"
+
+namespace vantisol {
+
+// The frame channel between the program (server) and the virtual camera (client): a 12-byte
+// header block and a data block of width x height x 3 bytes, each with its named mutex.
+class SharedMemoryImage {
+ public:
+  struct Header {
+    int32_t width;
+    int32_t height;
+    int8_t client_registered;
+    int8_t server_registered;
+    int8_t new_frame;
+    int8_t padding;
+  };
+  static_assert(sizeof(Header) == 12, "the header block is 12 bytes");
+
+  // Access to the channel under the header lock (and, once taken, the data block's lock).
+  class LockedImage {
+   public:
+    LockedImage(std::shared_ptr<Header> header, SharedMemory* data);
+    ~LockedImage();
+    LockedImage(LockedImage&& other) noexcept;
+    LockedImage(const LockedImage&) = delete;
+    LockedImage& operator=(const LockedImage&) = delete;
+    LockedImage& operator=(LockedImage&&) = delete;
+
+    int width() const { return header_->width; }
+    int height() const { return header_->height; }
+    bool client_registered() const { return header_->client_registered > 0; }
+    bool server_registered() const { return header_->server_registered > 0; }
+    bool new_frame() const { return header_->new_frame > 0; }
+    void set_new_frame(bool value) { header_->new_frame = value ? 1 : 0; }
+    unsigned Bytes() const;
+
+    // Client: asks for this picture size and zero-fills the data block of that size.
+    void SetSize(int width, int height);
+    // The data block for the header's size.
+    void* data();
+    // The data block of `size` bytes, created or opened when the size changed; null for 0.
+    void* MapData(unsigned size);
+
+    Header* header() const { return header_.get(); }
+    // True while this access holds the data block's mutex.
+    bool data_locked() const { return data_locked_; }
+
+   private:
+    std::shared_ptr<Header> header_;
+    SharedMemory* data_;
+    bool data_locked_ = false;
+  };
+
+  // Opens the channel and registers this side; throws std::runtime_error when the side is taken
+  // or the header cannot be opened.
+  explicit SharedMemoryImage(bool is_client);
+  ~SharedMemoryImage();
+  SharedMemoryImage(const SharedMemoryImage&) = delete;
+  SharedMemoryImage& operator=(const SharedMemoryImage&) = delete;
+
+  LockedImage Lock();
+
+ private:
+  SharedMemory header_;
+  SharedMemory data_;
+  bool is_client_;
+};
+
+}  // namespace vantisol

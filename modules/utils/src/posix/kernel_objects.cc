@@ -1,0 +1,332 @@
+// POSIX side of the named kernel objects.
+//
+// Where they live: one private folder per user, "$XDG_RUNTIME_DIR/vantisol" (a per-user tmpfs),
+// or "/dev/shm/vantisol-<uid>" when that variable is unset (e.g. CI as root). The folder must be
+// ours and closed to others, so two users never see each other's objects. Each object is a file
+// named after its kind and its name, with every byte outside [A-Za-z0-9._-] written as %XX (so
+// "::" and blanks are fine).
+//
+// Lifetime: every holder of a mapping or mutex file keeps a shared flock on its own descriptor.
+// Closing the last handle (its exclusive flock succeeds) unlinks the file. A holder that was
+// killed loses its flock with its process, so a file nobody locks is a leftover of a crash: the
+// next opener removes it and starts afresh. Open, create and close run under an exclusive flock of
+// the folder's "lock" file, which makes these steps atomic between processes.
+//
+// Mutex: a robust, recursive, process-shared pthread mutex in its own mapping file. A holder that
+// ended while owning it gives EOWNERDEAD: reported as abandoned, the caller owns it.
+//
+// Single-instance marker: an exclusive flock on "instance.<name>", held by a descriptor that stays
+// open until the process ends; the kernel releases it however the process ends.
+
+#include "kernel_objects.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <string.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <new>
+
+namespace vantisol::platform {
+
+struct Mapping {
+  int fd = -1;
+  size_t size = 0;
+  std::string file;
+};
+
+struct Mutex {
+  Mapping* mapping = nullptr;
+  pthread_mutex_t* mutex = nullptr;
+};
+
+namespace {
+
+// Keeps errno across clean-up calls, so the caller's error text names the first failure.
+class ErrnoKeeper {
+ public:
+  ErrnoKeeper() : saved_(errno) {}
+  ~ErrnoKeeper() { errno = saved_; }
+
+ private:
+  int saved_;
+};
+
+bool IsPrivateFolder(const std::string& folder) {
+  struct stat info;
+  if (lstat(folder.c_str(), &info) != 0) return false;
+  if (!S_ISDIR(info.st_mode) || info.st_uid != geteuid() || (info.st_mode & 077) != 0) {
+    errno = EACCES;
+    return false;
+  }
+  return true;
+}
+
+// The user's object folder, made on first use; empty (errno set) when it is not safe to use.
+std::string ObjectFolder() {
+  std::string folder;
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime != nullptr && runtime[0] == '/') {
+    folder = std::string(runtime) + "/vantisol";
+  } else {
+    folder = "/dev/shm/vantisol-" + std::to_string(geteuid());
+  }
+  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return {};
+  if (!IsPrivateFolder(folder)) return {};
+  return folder;
+}
+
+std::string ObjectFile(const std::string& folder, const char* kind, const std::string& name) {
+  std::string file = folder + "/" + kind + ".";
+  for (const unsigned char c : name) {
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
+        c == '_' || c == '-') {
+      file += static_cast<char>(c);
+    } else {
+      char escaped[4];
+      std::snprintf(escaped, sizeof(escaped), "%%%02X", c);
+      file += escaped;
+    }
+  }
+  return file;
+}
+
+// Holds the folder's lock file exclusively for one open, create or close step.
+class FolderLock {
+ public:
+  explicit FolderLock(const std::string& folder) {
+    fd_ = open((folder + "/lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd_ >= 0 && flock(fd_, LOCK_EX) != 0) {
+      ErrnoKeeper keep;
+      close(fd_);
+      fd_ = -1;
+    }
+  }
+  ~FolderLock() {
+    if (fd_ < 0) return;
+    ErrnoKeeper keep;
+    close(fd_);
+  }
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+
+  bool locked() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+// Opens a live object file and joins its holders; -1 (errno ENOENT) when there is none or when it
+// is a crash's leftover, which is removed. Runs under the folder lock.
+int OpenLiveFile(const std::string& file) {
+  const int fd = open(file.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return -1;
+  if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+    unlink(file.c_str());
+    close(fd);
+    errno = ENOENT;
+    return -1;
+  }
+  if (flock(fd, LOCK_SH) != 0) {
+    ErrnoKeeper keep;
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+int CreateLiveFile(const std::string& file, uint32_t size) {
+  const int fd = open(file.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) return -1;
+  if (ftruncate(fd, size) != 0 || flock(fd, LOCK_SH) != 0) {
+    ErrnoKeeper keep;
+    unlink(file.c_str());
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+Mapping* MakeMapping(int fd, std::string file) {
+  struct stat info;
+  if (fstat(fd, &info) != 0) return nullptr;
+  auto* mapping = new Mapping;
+  mapping->fd = fd;
+  mapping->size = static_cast<size_t>(info.st_size);
+  mapping->file = std::move(file);
+  return mapping;
+}
+
+Mapping* OpenObject(const char* kind, const std::string& name) {
+  const std::string folder = ObjectFolder();
+  if (folder.empty()) return nullptr;
+  FolderLock lock(folder);
+  if (!lock.locked()) return nullptr;
+  const std::string file = ObjectFile(folder, kind, name);
+  const int fd = OpenLiveFile(file);
+  if (fd < 0) return nullptr;
+  Mapping* mapping = MakeMapping(fd, file);
+  if (mapping == nullptr) {
+    ErrnoKeeper keep;
+    close(fd);
+  }
+  return mapping;
+}
+
+// `initialise` runs on a newly created file before any other process can open it.
+template <typename Initialise>
+Mapping* CreateObject(const char* kind, const std::string& name, uint32_t size, bool* created,
+                      Initialise initialise) {
+  *created = false;
+  const std::string folder = ObjectFolder();
+  if (folder.empty()) return nullptr;
+  FolderLock lock(folder);
+  if (!lock.locked()) return nullptr;
+  const std::string file = ObjectFile(folder, kind, name);
+  int fd = OpenLiveFile(file);
+  if (fd < 0) {
+    if (errno != ENOENT) return nullptr;
+    fd = CreateLiveFile(file, size);
+    if (fd < 0) return nullptr;
+    *created = true;
+  }
+  Mapping* mapping = MakeMapping(fd, file);
+  if (mapping != nullptr && *created && !initialise(mapping)) {
+    ErrnoKeeper keep;
+    unlink(file.c_str());
+    delete mapping;
+    mapping = nullptr;
+  }
+  if (mapping == nullptr) {
+    ErrnoKeeper keep;
+    close(fd);
+  }
+  return mapping;
+}
+
+void CloseObject(Mapping* mapping) {
+  ErrnoKeeper keep;
+  const std::string folder = mapping->file.substr(0, mapping->file.rfind('/'));
+  FolderLock lock(folder);
+  // Only the last holder gets the exclusive lock. Without the folder lock the file stays, and the
+  // next opener treats it as a leftover.
+  if (lock.locked() && flock(mapping->fd, LOCK_EX | LOCK_NB) == 0) unlink(mapping->file.c_str());
+  close(mapping->fd);
+  delete mapping;
+}
+
+bool InitialiseMutex(Mapping* mapping) {
+  void* view = MapView(mapping);
+  if (view == nullptr) return false;
+  pthread_mutexattr_t attributes;
+  pthread_mutexattr_init(&attributes);
+  pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED);
+  pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST);
+  // Win32 mutexes may be taken again by their owner.
+  pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
+  const int result = pthread_mutex_init(static_cast<pthread_mutex_t*>(view), &attributes);
+  pthread_mutexattr_destroy(&attributes);
+  UnmapView(mapping, view);
+  errno = result;
+  return result == 0;
+}
+
+}  // namespace
+
+Mapping* OpenMapping(const std::string& name) { return OpenObject("map", name); }
+
+Mapping* CreateMapping(const std::string& name, uint32_t size, bool* created) {
+  return CreateObject("map", name, size, created, [](Mapping*) { return true; });
+}
+
+void* MapView(Mapping* mapping) {
+  if (mapping->size == 0) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  void* view = mmap(nullptr, mapping->size, PROT_READ | PROT_WRITE, MAP_SHARED, mapping->fd, 0);
+  return view == MAP_FAILED ? nullptr : view;
+}
+
+void UnmapView(Mapping* mapping, void* view) {
+  ErrnoKeeper keep;
+  munmap(view, mapping->size);
+}
+
+void CloseMapping(Mapping* mapping) { CloseObject(mapping); }
+
+Mutex* CreateNamedMutex(const std::string& name) {
+  bool created = false;
+  Mapping* mapping =
+      CreateObject("mutex", name, sizeof(pthread_mutex_t), &created, InitialiseMutex);
+  if (mapping == nullptr) return nullptr;
+  void* view = MapView(mapping);
+  if (view == nullptr) {
+    CloseObject(mapping);
+    return nullptr;
+  }
+  auto* mutex = new Mutex;
+  mutex->mapping = mapping;
+  mutex->mutex = static_cast<pthread_mutex_t*>(view);
+  return mutex;
+}
+
+WaitResult WaitMutex(Mutex* mutex) {
+  const int result = pthread_mutex_lock(mutex->mutex);
+  if (result == 0) return WaitResult::kSuccess;
+  if (result == EOWNERDEAD) {
+    pthread_mutex_consistent(mutex->mutex);
+    return WaitResult::kAbandoned;
+  }
+  errno = result;
+  return WaitResult::kFailed;
+}
+
+bool ReleaseNamedMutex(Mutex* mutex) {
+  const int result = pthread_mutex_unlock(mutex->mutex);
+  errno = result;
+  return result == 0;
+}
+
+void CloseNamedMutex(Mutex* mutex) {
+  UnmapView(mutex->mapping, mutex->mutex);
+  CloseObject(mutex->mapping);
+  delete mutex;
+}
+
+InstanceMarker* CreateInstanceMarker(const std::string& name, int* error) {
+  const std::string folder = ObjectFolder();
+  int fd = -1;
+  if (!folder.empty()) {
+    fd = open(ObjectFile(folder, "instance", name).c_str(),
+              O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  }
+  if (fd < 0) {
+    *error = errno == EACCES || errno == EPERM ? kErrorAccessDenied : errno;
+    return nullptr;
+  }
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    *error = errno == EWOULDBLOCK ? kErrorAlreadyExists : errno;
+    close(fd);
+    return nullptr;
+  }
+  *error = 0;
+  // The descriptor is the claim: it stays open for the rest of the process.
+  return reinterpret_cast<InstanceMarker*>(static_cast<intptr_t>(fd) + 1);
+}
+
+std::string LastErrorText() {
+  const int error = errno;
+  if (error == 0) return {};
+  char buffer[256];
+  return strerror_r(error, buffer, sizeof(buffer));
+}
+
+}  // namespace vantisol::platform

@@ -1,0 +1,128 @@
+#include "utils/shared_memory_image.h"
+
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+#include "utils/logging.h"
+#include "utils/single_instance_application.h"
+
+namespace vantisol {
+
+namespace {
+
+[[noreturn]] void Fail(const std::string& text) {
+  LOG(ERROR) << text;
+  throw std::runtime_error(text);
+}
+
+// Takes the header lock; the pointer's deleter releases it. Null when the lock or the view fails.
+std::shared_ptr<SharedMemoryImage::Header> LockHeader(SharedMemory* block) {
+  if (!block->Lock()) return nullptr;
+  if (!block->open()) {
+    block->Unlock();
+    return nullptr;
+  }
+  return std::shared_ptr<SharedMemoryImage::Header>(
+      static_cast<SharedMemoryImage::Header*>(block->data()),
+      [block](SharedMemoryImage::Header*) { block->Unlock(); });
+}
+
+}  // namespace
+
+SharedMemoryImage::SharedMemoryImage(bool is_client)
+    : header_("Vantisol::SharedImageHeader"), is_client_(is_client) {
+  std::shared_ptr<Header> header;
+  if (header_.Attach()) {
+    header = LockHeader(&header_);
+  } else {
+    header_.Create(sizeof(Header));
+    header = LockHeader(&header_);
+    // Only a new header is zeroed: a side that registered since our failed attach keeps its byte.
+    if (header != nullptr && header_.is_new()) std::memset(header.get(), 0, sizeof(Header));
+  }
+  VANTISOL_CHECK(header);
+  if (header == nullptr) Fail("Could not open the shared image header!");
+
+  if (is_client_) {
+    if (header->client_registered > 0) Fail("Already a client running!");
+    header->client_registered = 1;
+  } else {
+    if (!utils::IsFirstApplication("Server")) Fail("Already a server running!");
+    if (header->server_registered > 0) {
+      LOG(WARNING) << "Server seems to have crashed before...";
+    } else {
+      header->server_registered = 1;
+    }
+  }
+}
+
+SharedMemoryImage::~SharedMemoryImage() {
+  std::shared_ptr<Header> header = LockHeader(&header_);
+  if (header == nullptr) return;
+  // clang-format off
+  VANTISOL_CHECK((is_client_ && header->client_registered) || (!is_client_ && header->server_registered));
+  // clang-format on
+  if (is_client_) {
+    header->client_registered = 0;
+  } else {
+    header->server_registered = 0;
+  }
+}
+
+SharedMemoryImage::LockedImage SharedMemoryImage::Lock() {
+  std::shared_ptr<Header> header = LockHeader(&header_);
+  if (header == nullptr) Fail("Could not lock the shared image header!");
+  return LockedImage(std::move(header), &data_);
+}
+
+SharedMemoryImage::LockedImage::LockedImage(std::shared_ptr<Header> header, SharedMemory* data)
+    : header_(std::move(header)), data_(data) {}
+
+SharedMemoryImage::LockedImage::LockedImage(LockedImage&& other) noexcept
+    : header_(std::move(other.header_)), data_(other.data_), data_locked_(other.data_locked_) {
+  other.data_locked_ = false;
+}
+
+SharedMemoryImage::LockedImage::~LockedImage() {
+  if (data_locked_) data_->Unlock();
+  header_.reset();
+}
+
+unsigned SharedMemoryImage::LockedImage::Bytes() const {
+  // The size comes from another process: a negative or oversized request means no picture.
+  if (header_->width <= 0 || header_->height <= 0) return 0;
+  const uint64_t bytes =
+      uint64_t{3} * static_cast<uint64_t>(header_->width) * static_cast<uint64_t>(header_->height);
+  return bytes > 0x7FFFFFFF ? 0 : static_cast<unsigned>(bytes);
+}
+
+void SharedMemoryImage::LockedImage::SetSize(int width, int height) {
+  header_->width = width;
+  header_->height = height;
+  void* view = MapData(Bytes());
+  if (view != nullptr) std::memset(view, 0, Bytes());
+}
+
+void* SharedMemoryImage::LockedImage::data() { return MapData(Bytes()); }
+
+void* SharedMemoryImage::LockedImage::MapData(unsigned size) {
+  if (size == 0) {
+    if (data_locked_) data_->Unlock();
+    data_locked_ = false;
+    data_->Close();
+    return nullptr;
+  }
+  const std::string key = "Vantisol::Data " + std::to_string(size);
+  if (key == data_->key() && data_->open()) return data_->data();
+  if (data_locked_) data_->Unlock();
+  data_locked_ = false;
+  data_->Close();
+  data_->set_key(key);
+  data_->Create(static_cast<int>(size));
+  data_locked_ = data_->Lock();
+  return data_->open() ? data_->data() : nullptr;
+}
+
+}  // namespace vantisol

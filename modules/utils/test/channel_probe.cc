@@ -1,0 +1,76 @@
+// One side of the frame channel in its own process, driven by the tests:
+//   channel_probe server            registers as server; each input line "frame <value>" writes a
+//                                   frame of the client's size filled with <value>
+//   channel_probe client <w> <h>    registers as client and asks for w x h
+//   channel_probe hold <key>        takes the named block's mutex and keeps it
+//   channel_probe first <name>...   prints "<name> 1" or "<name> 0" per name
+// It prints "ready" when set up and ends when its input ends. Log lines go to standard output.
+
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "utils/logging.h"
+#include "utils/shared_memory.h"
+#include "utils/shared_memory_image.h"
+#include "utils/single_instance_application.h"
+
+namespace {
+
+void WriteFrame(vantisol::SharedMemoryImage* channel, int value) {
+  auto image = channel->Lock();
+  if (!image.client_registered()) {
+    std::cout << "no client" << std::endl;
+    return;
+  }
+  void* data = image.data();
+  if (data != nullptr) std::memset(data, value, image.Bytes());
+  image.set_new_frame(true);
+  std::cout << "wrote " << image.Bytes() << std::endl;
+}
+
+int Run(int argc, char** argv) {
+  const std::string command = argc > 1 ? argv[1] : "";
+  std::unique_ptr<vantisol::SharedMemoryImage> channel;
+  std::unique_ptr<vantisol::SharedMemory> block;
+  if (command == "server") {
+    channel = std::make_unique<vantisol::SharedMemoryImage>(false);
+  } else if (command == "client" && argc == 4) {
+    channel = std::make_unique<vantisol::SharedMemoryImage>(true);
+    channel->Lock().SetSize(std::stoi(argv[2]), std::stoi(argv[3]));
+  } else if (command == "hold" && argc == 3) {
+    block = std::make_unique<vantisol::SharedMemory>(argv[2]);
+    if (!block->Lock()) return 2;
+  } else if (command == "first") {
+    for (int i = 2; i < argc; ++i) {
+      std::cout << argv[i] << " " << vantisol::utils::IsFirstApplication(argv[i]) << std::endl;
+    }
+  } else {
+    std::cerr << "unknown command" << std::endl;
+    return 2;
+  }
+  std::cout << "ready" << std::endl;
+  std::string line;
+  while (std::getline(std::cin, line)) {
+    if (line.rfind("frame ", 0) == 0 && channel != nullptr) {
+      WriteFrame(channel.get(), std::stoi(line.substr(6)));
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  el::Loggers::reconfigureAllLoggers(el::ConfigurationType::Format, "%level %msg");
+  el::Loggers::reconfigureAllLoggers(el::ConfigurationType::ToStandardOutput, "true");
+  el::Loggers::reconfigureAllLoggers(el::ConfigurationType::ToFile, "false");
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& error) {
+    std::cout << "error: " << error.what() << std::endl;
+    return 1;
+  }
+}

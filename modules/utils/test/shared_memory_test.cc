@@ -1,0 +1,347 @@
+#include "utils/shared_memory.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "child_process.h"
+#include "test_folder.h"
+#include "utils/logging.h"
+#include "utils/shared_memory_image.h"
+#include "utils/single_instance_application.h"
+
+namespace vantisol {
+namespace {
+
+using test::ChildProcess;
+
+constexpr char kHeaderKey[] = "Vantisol::SharedImageHeader";
+
+// Log lines of this process as "LEVEL message" on standard output, captured.
+class LogCapture {
+ public:
+  LogCapture() {
+    el::Loggers::reconfigureAllLoggers(el::ConfigurationType::Format, "%level %msg");
+    el::Loggers::reconfigureAllLoggers(el::ConfigurationType::ToStandardOutput, "true");
+    testing::internal::CaptureStdout();
+  }
+  std::string Text() {
+    el::Loggers::flushAll();
+    std::string text = testing::internal::GetCapturedStdout();
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    return text;
+  }
+};
+
+// Every test gets its own object namespace, shared with the children it starts.
+class ChannelTest : public testing::Test {
+ protected:
+  void SetUp() override {
+#if !defined(_WIN32)
+    setenv("XDG_RUNTIME_DIR", runtime_.str().c_str(), 1);
+#endif
+    el::Loggers::reconfigureAllLoggers(el::ConfigurationType::ToStandardOutput, "false");
+  }
+
+  static std::vector<std::string> Probe(std::vector<std::string> arguments) {
+#if defined(_WIN32)
+    char self[MAX_PATH];
+    std::string folder(self, GetModuleFileNameA(nullptr, self, MAX_PATH));
+    folder.erase(folder.find_last_of('\\') + 1);
+    arguments.insert(arguments.begin(), folder + VANTISOL_CHANNEL_PROBE);
+#else
+    arguments.insert(arguments.begin(), VANTISOL_CHANNEL_PROBE);
+#endif
+    return arguments;
+  }
+
+  static bool BlockExists(const std::string& key) {
+    SharedMemory block(key);
+    return block.Attach();
+  }
+
+  std::string ObjectFile(const std::string& escaped_name) const {
+    return runtime_.str() + "/vantisol/map." + escaped_name;
+  }
+
+  // The raw 12 header bytes, read under the header lock by a plain observer.
+  std::string HeaderBytes() {
+    SharedMemory header(kHeaderKey);
+    if (!header.Attach()) return {};
+    header.Lock();
+    std::string bytes(static_cast<const char*>(header.data()), 12);
+    header.Unlock();
+    return bytes;
+  }
+
+  test::TemporaryFolder runtime_;
+};
+
+TEST_F(ChannelTest, FirstSideCreatesZeroHeaderAndSecondSideSeesIt) {
+  ChildProcess server(Probe({"server"}));
+  ASSERT_TRUE(server.WaitFor("ready")) << server.output();
+  EXPECT_EQ(HeaderBytes(), std::string("\0\0\0\0\0\0\0\0\0\1\0\0", 12));
+
+  SharedMemoryImage client(true);
+  {
+    auto image = client.Lock();
+    EXPECT_TRUE(image.server_registered());
+    EXPECT_TRUE(image.client_registered());
+    EXPECT_FALSE(image.new_frame());
+  }
+  // Destroying a side clears only its own byte.
+  EXPECT_EQ(server.Finish(), 0);
+  auto image = client.Lock();
+  EXPECT_FALSE(image.server_registered());
+  EXPECT_TRUE(image.client_registered());
+}
+
+TEST_F(ChannelTest, SecondServerIsRefusedEvenWhenTheHeaderShowsNone) {
+  ChildProcess first(Probe({"server"}));
+  ASSERT_TRUE(first.WaitFor("ready")) << first.output();
+  SharedMemoryImage client(true);
+  client.Lock().header()->server_registered = 0;
+
+  ChildProcess second(Probe({"server"}));
+  EXPECT_EQ(second.Finish(), 1);
+  EXPECT_NE(second.output().find("ERROR Already a server running!\n"), std::string::npos);
+  EXPECT_NE(second.output().find("error: Already a server running!\n"), std::string::npos);
+  EXPECT_FALSE(client.Lock().server_registered());
+}
+
+TEST_F(ChannelTest, SecondClientIsRefusedAndLeavesTheHeader) {
+  SharedMemoryImage client(true);
+  client.Lock().SetSize(640, 480);
+  ChildProcess second(Probe({"client", "320", "240"}));
+  EXPECT_EQ(second.Finish(), 1);
+  EXPECT_NE(second.output().find("ERROR Already a client running!\n"), std::string::npos);
+  auto image = client.Lock();
+  EXPECT_TRUE(image.client_registered());
+  EXPECT_EQ(image.width(), 640);
+  EXPECT_EQ(image.height(), 480);
+  EXPECT_THROW(SharedMemoryImage(true), std::runtime_error);
+}
+
+TEST_F(ChannelTest, KilledServerIsTakenOverWithAWarning) {
+  SharedMemoryImage client(true);
+  ChildProcess crashed(Probe({"server"}));
+  ASSERT_TRUE(crashed.WaitFor("ready")) << crashed.output();
+  crashed.Kill();
+  EXPECT_TRUE(client.Lock().server_registered());
+
+  ChildProcess next(Probe({"server"}));
+  ASSERT_TRUE(next.WaitFor("ready")) << next.output();
+  EXPECT_NE(next.output().find("WARNING Server seems to have crashed before...\n"),
+            std::string::npos);
+  EXPECT_TRUE(client.Lock().server_registered());
+  EXPECT_EQ(next.Finish(), 0);
+  EXPECT_FALSE(client.Lock().server_registered());
+}
+
+TEST_F(ChannelTest, ChannelLeftByAKilledLastHolderStartsAfresh) {
+  ChildProcess crashed(Probe({"client", "64", "48"}));
+  ASSERT_TRUE(crashed.WaitFor("ready")) << crashed.output();
+  crashed.Kill();
+  SharedMemoryImage client(true);
+  auto image = client.Lock();
+  EXPECT_EQ(image.width(), 0);
+  EXPECT_FALSE(image.server_registered());
+}
+
+TEST_F(ChannelTest, KilledMutexHolderGivesAnAbandonedWaitNotAHang) {
+  SharedMemory block("Vantisol::Probe");
+  ASSERT_TRUE(block.Lock());
+  block.Unlock();
+  ChildProcess holder(Probe({"hold", "Vantisol::Probe"}));
+  ASSERT_TRUE(holder.WaitFor("ready")) << holder.output();
+  holder.Kill();
+
+  LogCapture log;
+  EXPECT_TRUE(block.Lock());
+  block.Unlock();
+  EXPECT_TRUE(block.Lock());
+  block.Unlock();
+  EXPECT_EQ(log.Text(),
+            "FATAL Check failed: [WaitForSingleObject(data_->mutex, 0xFFFFFFFF) == ((((DWORD "
+            ")0x00000000L) ) + 0 )] \n");
+}
+
+TEST_F(ChannelTest, ClientSizeCreatesTheDataBlockThatTheServerFills) {
+  SharedMemoryImage client(true);
+  {
+    auto image = client.Lock();
+    image.SetSize(1280, 720);
+    EXPECT_EQ(image.Bytes(), 2764800u);
+    auto* bytes = static_cast<unsigned char*>(image.data());
+    ASSERT_NE(bytes, nullptr);
+    EXPECT_TRUE(std::all_of(bytes, bytes + 2764800, [](unsigned char b) { return b == 0; }));
+    std::memset(bytes, 0x11, 2764800);
+  }
+  EXPECT_TRUE(BlockExists("Vantisol::Data 2764800"));
+
+  ChildProcess server(Probe({"server"}));
+  ASSERT_TRUE(server.WaitFor("ready")) << server.output();
+  server.Send("frame 77");
+  ASSERT_TRUE(server.WaitFor("wrote 2764800")) << server.output();
+  auto image = client.Lock();
+  EXPECT_TRUE(image.new_frame());
+  auto* bytes = static_cast<unsigned char*>(image.data());
+  ASSERT_NE(bytes, nullptr);
+  EXPECT_TRUE(std::all_of(bytes, bytes + 2764800, [](unsigned char b) { return b == 77; }));
+  image.set_new_frame(false);
+}
+
+TEST_F(ChannelTest, OldDataBlockGoesOnceNeitherSideHoldsIt) {
+  SharedMemoryImage client(true);
+  client.Lock().SetSize(640, 480);
+  ChildProcess server(Probe({"server"}));
+  ASSERT_TRUE(server.WaitFor("ready")) << server.output();
+  server.Send("frame 5");
+  ASSERT_TRUE(server.WaitFor("wrote 921600")) << server.output();
+
+  client.Lock().SetSize(320, 240);
+  // The server still holds the old size's block until its next frame.
+  EXPECT_TRUE(BlockExists("Vantisol::Data 921600"));
+  server.Send("frame 9");
+  ASSERT_TRUE(server.WaitFor("wrote 230400")) << server.output();
+  EXPECT_FALSE(BlockExists("Vantisol::Data 921600"));
+#if !defined(_WIN32)
+  EXPECT_FALSE(std::filesystem::exists(ObjectFile("Vantisol%3A%3AData%20921600")));
+#endif
+  auto image = client.Lock();
+  const auto* bytes = static_cast<const unsigned char*>(image.data());
+  ASSERT_NE(bytes, nullptr);
+  EXPECT_EQ(bytes[0], 9);
+  EXPECT_EQ(bytes[230399], 9);
+}
+
+#if !defined(_WIN32)
+TEST_F(ChannelTest, LastHolderRemovesTheBlocks) {
+  {
+    SharedMemoryImage client(true);
+    client.Lock().SetSize(16, 16);
+  }
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(runtime_.str() + "/vantisol")) {
+    if (entry.path().filename() != "lock") left.push_back(entry.path().filename().string());
+  }
+  EXPECT_TRUE(left.empty()) << left.front();
+}
+
+TEST_F(ChannelTest, WithoutRuntimeFolderObjectsLiveInAPrivateSharedMemoryFolder) {
+  unsetenv("XDG_RUNTIME_DIR");
+  const std::string folder = "/dev/shm/vantisol-" + std::to_string(geteuid());
+  const std::string key = "Vantisol::Fallback " + std::to_string(getpid());
+  const std::string file = folder + "/map.Vantisol%3A%3AFallback%20" + std::to_string(getpid());
+  {
+    SharedMemory block(key);
+    block.Create(4);
+    ASSERT_TRUE(block.open());
+    EXPECT_TRUE(std::filesystem::exists(file));
+    EXPECT_EQ(std::filesystem::status(folder).permissions(), std::filesystem::perms::owner_all);
+  }
+  EXPECT_FALSE(std::filesystem::exists(file));
+}
+
+TEST_F(ChannelTest, ObjectFolderOpenToOthersIsRefused) {
+  std::filesystem::create_directory(runtime_.str() + "/vantisol");
+  std::filesystem::permissions(runtime_.str() + "/vantisol", std::filesystem::perms::all);
+  LogCapture log;
+  EXPECT_THROW(SharedMemoryImage(true), std::runtime_error);
+  const std::string text = log.Text();
+  EXPECT_NE(text.find("FATAL Check failed: [data_->mutex] \n"), std::string::npos) << text;
+  EXPECT_NE(text.find("ERROR Could not open the shared image header!\n"), std::string::npos);
+}
+
+#endif
+
+TEST_F(ChannelTest, MisuseFailsItsChecks) {
+  LogCapture log;
+  SharedMemory unnamed;
+  EXPECT_FALSE(unnamed.Attach());
+  SharedMemory block("Vantisol::Misuse");
+  block.Create(0);
+  EXPECT_EQ(block.data(), nullptr);
+  block.Create(8);
+  block.Create(8);
+  EXPECT_NE(block.data(), nullptr);
+  EXPECT_EQ(log.Text(),
+            "FATAL Check failed: [!key_.empty()] \n"
+            "FATAL Check failed: [size > 0] \n"
+            "FATAL Check failed: [open()] \n"
+            "FATAL Check failed: [!open()] \n");
+}
+
+TEST_F(ChannelTest, UnregisteringAClearedSideFailsItsCheck) {
+  auto client = std::make_unique<SharedMemoryImage>(true);
+  client->Lock().header()->client_registered = 0;
+  LogCapture log;
+  client.reset();
+  EXPECT_EQ(log.Text(),
+            "FATAL Check failed: [(is_client_ && header->client_registered) || (!is_client_ && "
+            "header->server_registered)] \n");
+}
+
+TEST_F(ChannelTest, DataLockIsHeldOnlyByTheAccessThatOpenedTheBlock) {
+  SharedMemoryImage client(true);
+  {
+    auto image = client.Lock();
+    image.SetSize(8, 8);
+    EXPECT_TRUE(image.data_locked());
+  }
+  {
+    auto image = client.Lock();
+    EXPECT_NE(image.data(), nullptr);
+    EXPECT_FALSE(image.data_locked());
+    EXPECT_EQ(image.MapData(0), nullptr);
+    EXPECT_FALSE(BlockExists("Vantisol::Data 192"));
+    // The same size again opens the block anew instead of handing out a closed one.
+    EXPECT_NE(image.data(), nullptr);
+    EXPECT_TRUE(image.data_locked());
+  }
+  // A size from the other side that no block can have means no picture.
+  auto image = client.Lock();
+  image.header()->width = -4;
+  EXPECT_EQ(image.Bytes(), 0u);
+  image.header()->width = 0x7FFFFFFF;
+  image.header()->height = 0x7FFFFFFF;
+  EXPECT_EQ(image.Bytes(), 0u);
+}
+
+TEST_F(ChannelTest, FirstApplicationIsCachedAndPerName) {
+  // Not "Server": on Windows all tests share one process, whose claims last.
+  EXPECT_TRUE(utils::IsFirstApplication("Cached"));
+  EXPECT_TRUE(utils::IsFirstApplication("Cached"));
+  ChildProcess second(Probe({"first", "Cached", "Other"}));
+  EXPECT_EQ(second.Finish(), 0);
+  EXPECT_EQ(second.output(), "Cached 0\nOther 1\nready\n");
+}
+
+TEST_F(ChannelTest, FirstApplicationIsFreeAgainWhenItsHolderEnds) {
+  ChildProcess first(Probe({"first", "Alpha"}));
+  ASSERT_TRUE(first.WaitFor("ready"));
+  EXPECT_EQ(first.output(), "Alpha 1\nready\n");
+  ChildProcess refused(Probe({"first", "Alpha"}));
+  EXPECT_EQ(refused.Finish(), 0);
+  EXPECT_EQ(refused.output(), "Alpha 0\nready\n");
+  first.Kill();
+  ChildProcess after_kill(Probe({"first", "Alpha"}));
+  EXPECT_EQ(after_kill.Finish(), 0);
+  EXPECT_EQ(after_kill.output(), "Alpha 1\nready\n");
+  ChildProcess after_exit(Probe({"first", "Alpha"}));
+  EXPECT_EQ(after_exit.Finish(), 0);
+  EXPECT_EQ(after_exit.output(), "Alpha 1\nready\n");
+}
+
+}  // namespace
+}  // namespace vantisol
