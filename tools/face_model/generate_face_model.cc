@@ -212,11 +212,13 @@ std::vector<Field> BasicExpressions() {
     for (double s : {-1.0, 1.0}) b += Gauss(p.x, p.y, s * kEyeX, -0.047, 0.022, 0.012);
     return Vec3{0, -0.007 * b, 0};
   };
+  // Mouth left and mouth right share the shift but each stretches and raises its own corner, so
+  // the two stay distinguishable by the fit.
   const auto mouth_side = [](double s) {
     return Field([s](const Vec3& p) {
       const double m = Gauss(p.x, p.y, 0, kMouthY, 0.03, 0.014);
-      const double corner = Gauss(p.x, p.y, s * 0.025, kMouthY, 0.01, 0.008);
-      return Vec3{s * 0.008 * m, -0.003 * corner, 0};
+      const double corner = Gauss(p.x, p.y, s * 0.025, kMouthY, 0.008, 0.008);
+      return Vec3{s * (0.006 * m + 0.004 * corner), -0.005 * corner, 0};
     });
   };
   const Field pucker = [](const Vec3& p) {
@@ -226,7 +228,7 @@ std::vector<Field> BasicExpressions() {
   const Field eyes_closed = [](const Vec3& p) {
     Vec3 d{0, 0, 0};
     for (double s : {-1.0, 1.0}) {
-      const double w = Window(p.x, p.y, s * kEyeX, kEyeY, 0.016, 0.009);
+      const double w = Window(p.x, p.y, s * kEyeX, kEyeY, 0.02, 0.014);
       const double dy = p.y - (kEyeY + 0.001);
       d = d + Vec3{0, (dy < 0 ? -dy : -0.3 * dy) * w, -0.001 * w};
     }
