@@ -203,7 +203,7 @@ std::vector<Field> BasicExpressions() {
     for (double s : {-1.0, 1.0}) {
       const double c = Gauss(p.x, p.y, s * 0.025, kMouthY, 0.012, 0.01);
       const double cheek = Gauss(p.x, p.y, s * 0.045, 0.02, 0.015, 0.015);
-      d = d + Vec3{s * 0.005 * c, -0.005 * c - 0.003 * cheek, 0.002 * c - 0.002 * cheek};
+      d = d + Vec3{s * 0.005 * c, -0.006 * c - 0.003 * cheek, -0.002 * cheek};
     }
     return d;
   };
@@ -212,13 +212,13 @@ std::vector<Field> BasicExpressions() {
     for (double s : {-1.0, 1.0}) b += Gauss(p.x, p.y, s * kEyeX, -0.047, 0.022, 0.012);
     return Vec3{0, -0.007 * b, 0};
   };
-  // Mouth left and mouth right share the shift but each stretches and raises its own corner, so
-  // the two stay distinguishable by the fit.
+  // Mouth left and mouth right share the shift but each pulls its own corner back, so the two
+  // stay distinguishable from each other and from the smile.
   const auto mouth_side = [](double s) {
     return Field([s](const Vec3& p) {
-      const double m = Gauss(p.x, p.y, 0, kMouthY, 0.03, 0.014);
+      const double m = Gauss(p.x, p.y, 0, kMouthY, 0.022, 0.009);
       const double corner = Gauss(p.x, p.y, s * 0.025, kMouthY, 0.008, 0.008);
-      return Vec3{s * (0.006 * m + 0.004 * corner), -0.005 * corner, 0};
+      return Vec3{s * 0.006 * m, 0, 0.008 * corner};
     });
   };
   const Field pucker = [](const Vec3& p) {

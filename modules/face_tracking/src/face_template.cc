@@ -135,15 +135,16 @@ void FaceTemplate::FitScale(std::shared_ptr<const ImageData> data,
 
 bool FaceTemplate::Lost(std::shared_ptr<const ImageData> data) const {
   const Eigen::Vector3f t = raw_pose_.translation();
-  const Eigen::Quaternionf q(raw_pose_.rotation());
-  const Eigen::Quaternionf q_previous(previous_pose_.rotation());
   const double jump = (t - previous_pose_.translation()).norm();
-  const double turn = AngularDistance(q.normalized(), q_previous.normalized());
-  const double distance = t.norm();
-  return jump > 0.0275604 || turn > 0.2913003 ||
-         static_cast<double>(tracking_error_) > 0.021003609313869475 || HeadAngle(data) > 50.0f ||
-         distance < 0.1 || raw_pose_.linear().determinant() < 0.0f ||
-         !raw_pose_.matrix().allFinite();
+  const double turn = AngularDistance(Eigen::Quaternionf(raw_pose_.rotation()).normalized(),
+                                      Eigen::Quaternionf(previous_pose_.rotation()).normalized());
+  // A new template (no fade step yet) has no previous pose of its own, only the identity: the jump
+  // from there and the error measured there say nothing about the fit.
+  const bool first_frame = good_frames_ == 1000;
+  const bool jumped = !first_frame && (jump > 0.0275604 || turn > 0.2913003 ||
+                                       static_cast<double>(tracking_error_) > 0.021003609313869475);
+  return jumped || HeadAngle(data) > 50.0f || static_cast<double>(t.norm()) < 0.1 ||
+         raw_pose_.linear().determinant() < 0.0f || !raw_pose_.matrix().allFinite();
 }
 
 void FaceTemplate::Fade(bool lost) {
