@@ -6,8 +6,15 @@
 
 #include "utils/logging.h"
 
-// Q_INIT_RESOURCE declares its function in the enclosing namespace, so it lives out here.
-static void RegisterFaceModelResources() { Q_INIT_RESOURCE(face_model); }
+// Q_INIT_RESOURCE declares its function in the enclosing namespace, so it lives out here. Once per
+// process is enough; every template after the first finds the resources registered.
+static void RegisterFaceModelResources() {
+  static const bool registered = [] {
+    Q_INIT_RESOURCE(face_model);
+    return true;
+  }();
+  (void)registered;
+}
 
 namespace vantisol {
 namespace {

@@ -47,8 +47,9 @@ void TriangleMesh::ParseObjLine(std::string line) {
       vertices.emplace_back(x, y, z);
     } else if (ScanAll(line, "vn %f %f %f", 3, &x, &y, &z)) {
       normals.emplace_back(x, y, z);
+    } else {
+      ScanAll(line, "vt %f %f", 2, &x, &y);  // texture coordinates are read and not kept
     }
-    // Texture coordinates ("vt") are not kept.
     return;
   }
   if (line[0] != 'f') return;
