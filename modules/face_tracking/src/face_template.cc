@@ -151,7 +151,8 @@ bool FaceTemplate::Lost(std::shared_ptr<const ImageData> data) const {
   const bool jumped = !first_frame && (jump > 0.0275604 || turn > 0.2913003 ||
                                        static_cast<double>(tracking_error_) > 0.021003609313869475);
   return jumped || HeadAngle(data) > 50.0f || static_cast<double>(t.norm()) < 0.1 ||
-         raw_pose_.linear().determinant() < 0.0f || !raw_pose_.matrix().allFinite();
+         raw_pose_.linear().determinant() < 0.0f || !raw_pose_.matrix().allFinite() ||
+         !std::isfinite(tracking_error_);
 }
 
 void FaceTemplate::Fade(bool lost) {

@@ -166,6 +166,22 @@ TEST_F(FaceTemplateTest, FramesWithoutTheFaceOrItsLandmarksChangeNothing) {
   EXPECT_TRUE(t.pose_.isApprox(pose));
 }
 
+TEST_F(FaceTemplateTest, NonFiniteLandmarksNeverReachThePoseOrTheMesh) {
+  FaceTemplate t(*base_);
+  SyntheticFace face;
+  Run(t, face, 3);
+  FaceData data;
+  data.landmarks = test::MakeLandmarks(*base_, face, random_);
+  data.landmarks[5].world[2] = std::nanf("");
+  t.Update(MakeFrame({{1, data}}), 1);
+  EXPECT_EQ(t.good_frames_, 0);
+  EXPECT_TRUE(t.raw_pose_.matrix().allFinite());
+  EXPECT_TRUE(t.pose_.matrix().allFinite());
+  EXPECT_TRUE(t.blendshapes_->weights.allFinite());
+  for (const vec3& v : t.world_mesh_->vertices) ASSERT_TRUE(v.allFinite());
+  for (const vec3& v : t.model_mesh_->vertices) ASSERT_TRUE(v.allFinite());
+}
+
 // Every INFO message of the default logger, in order.
 class LogCapture : public el::LogDispatchCallback {
  public:
