@@ -1,0 +1,234 @@
+#include "face_tracking/face_template.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "face_tracking/face_tracker.h"
+#include "synthetic_face.h"
+#include "utils/logging.h"
+
+namespace vantisol {
+namespace {
+
+using test::MakeFrame;
+using test::SyntheticFace;
+
+float Degrees(const Eigen::Matrix3f& a, const Eigen::Matrix3f& b) {
+  return Eigen::AngleAxisf(a * b.transpose()).angle() * 180 / float(M_PI);
+}
+
+Eigen::Affine3f Turned(float yaw_degrees, float pitch_degrees) {
+  return Eigen::Translation3f(0.02f, -0.01f, 0.55f) *
+         Eigen::AngleAxisf(yaw_degrees * float(M_PI) / 180, Eigen::Vector3f::UnitY()) *
+         Eigen::AngleAxisf(pitch_degrees * float(M_PI) / 180, Eigen::Vector3f::UnitX());
+}
+
+class FaceTemplateTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() { base_ = new FaceTemplate; }
+  static void TearDownTestSuite() { delete base_; }
+
+  // Feeds `frames` frames of `face` and returns whether the last one was lost.
+  bool Run(FaceTemplate& t, const SyntheticFace& face, int frames) {
+    for (int i = 0; i < frames; ++i) t.Update(MakeFrame(*base_, face, random_), 1);
+    return t.good_frames_ == 0;
+  }
+
+  static FaceTemplate* base_;
+  std::mt19937 random_{11};
+};
+FaceTemplate* FaceTemplateTest::base_ = nullptr;
+
+TEST_F(FaceTemplateTest, FitsPoseAndExpressionAndFadesIn) {
+  FaceTemplate t(*base_);
+  SyntheticFace face;
+  face.pose = Turned(10, 5);
+  face.weights << 0.4f, 0.2f, 0.6f, 0, 0.3f, 0.1f, 0.5f;
+  face.noise = 0.0003f;
+  Run(t, face, 1);
+  EXPECT_FLOAT_EQ(t.weight_, 0.05f);
+  Run(t, face, 18);
+  EXPECT_LT(t.weight_, 1);
+  Run(t, face, 1);
+  EXPECT_NEAR(t.weight_, 1, 1e-5);
+  EXPECT_LT((t.pose_.translation() - face.pose.translation()).norm(), 0.002f);
+  EXPECT_LT(Degrees(t.pose_.rotation(), face.pose.rotation()), 1);
+  for (int k = 0; k < 7; ++k) EXPECT_NEAR(t.blendshapes_->weights[k], face.weights[k], 0.05) << k;
+  // The world mesh is the model mesh under the pose, and stays finite.
+  const int v = t.world_mesh_->matching[28].second;
+  EXPECT_TRUE(t.world_mesh_->vertex(v).isApprox(t.pose_ * t.model_mesh_->vertex(v), 1e-5f));
+  EXPECT_LT(t.HeadAngle(MakeFrame({})), 15);
+}
+
+TEST_F(FaceTemplateTest, AdaptScaleFindsTheWidthAndHeight) {
+  FaceTemplate t(*base_);
+  SyntheticFace face;
+  face.pose = Turned(-8, 4);
+  face.weights << 0.2f, 0, 0.3f, 0, 0, 0, 0;
+  face.scale = {1.07f, 0.94f, 1};
+  face.noise = 0.0002f;
+  Run(t, face, 5);
+  t.adapt_scale_requested_ = true;
+  Run(t, face, 1);
+  EXPECT_FALSE(t.adapt_scale_requested_);
+  EXPECT_NEAR(t.scale_[0], 1.07f, 0.0107f);
+  EXPECT_NEAR(t.scale_[1], 0.94f, 0.0094f);
+  EXPECT_EQ(t.scale_[2], 1);
+  // SetScale first undoes the current scale.
+  t.SetScale(1.2f, 1, 1);
+  t.SetScale(1.2f, 1, 1);
+  EXPECT_FLOAT_EQ(t.scale_[0], 1.2f);
+  EXPECT_NEAR(t.blendshapes_->mean[0], 1.2f * base_->blendshapes_->mean[0], 1e-6);
+  // A zero or non-finite scale is refused.
+  t.SetScale(0, 1, 1);
+  t.SetScale(std::nanf(""), 1, 1);
+  EXPECT_FLOAT_EQ(t.scale_[0], 1.2f);
+  t.ResetScale();
+  EXPECT_EQ(t.scale_, (std::array<float, 3>{1, 1, 1}));
+  EXPECT_NEAR(t.blendshapes_->mean[0], base_->blendshapes_->mean[0], 1e-7);
+}
+
+TEST_F(FaceTemplateTest, ScaleFitWithoutConfidentLandmarksKeepsTheScale) {
+  FaceTemplate t(*base_);
+  SyntheticFace face;
+  FaceData data;
+  data.landmarks = test::MakeLandmarks(*base_, face, random_);
+  for (auto& l : data.landmarks) l.confidence_world = 99;
+  t.adapt_scale_requested_ = true;
+  t.Update(MakeFrame({{1, data}}), 1);
+  EXPECT_EQ(t.scale_, (std::array<float, 3>{1, 1, 1}));
+  EXPECT_TRUE(t.pose_.matrix().allFinite());
+  EXPECT_FALSE(t.adapt_scale_requested_);
+}
+
+TEST_F(FaceTemplateTest, EachLostConditionTrips) {
+  SyntheticFace face;
+  face.pose = Turned(0, 0);
+  face.noise = 0.0002f;
+  {
+    FaceTemplate t(*base_);
+    SyntheticFace close = face;
+    close.pose.translation() = Eigen::Vector3f(0, 0, 0.09f);
+    for (int i = 0; i < 5; ++i) EXPECT_TRUE(Run(t, close, 1));
+    EXPECT_EQ(t.weight_, 0);
+  }
+  {
+    FaceTemplate t(*base_);
+    EXPECT_FALSE(Run(t, face, 20));
+    const Eigen::Vector3f held = t.world_mesh_->vertex(100);
+    SyntheticFace jumped = face;
+    jumped.pose.translation().x() += 0.03f;
+    EXPECT_TRUE(Run(t, jumped, 1));
+    EXPECT_EQ(t.world_mesh_->vertex(100), held);  // a lost frame holds the world mesh
+    EXPECT_NEAR(t.weight_, 0.95f, 1e-5);
+    EXPECT_FALSE(Run(t, jumped, 9));
+    EXPECT_NEAR(t.weight_, 0.5f, 1e-5);
+    Run(t, jumped, 1);
+    EXPECT_NEAR(t.weight_, 0.55f, 1e-5);
+  }
+  {
+    FaceTemplate t(*base_);
+    EXPECT_FALSE(Run(t, face, 5));
+    SyntheticFace mirrored = face;
+    mirrored.mirrored = true;
+    t.raw_pose_ = t.raw_pose_ * Eigen::Scaling(-1.0f, 1.0f, 1.0f);
+    EXPECT_TRUE(Run(t, mirrored, 1));
+    EXPECT_LT(t.tracking_error_, 0.001f);
+  }
+  {
+    FaceTemplate t(*base_);
+    SyntheticFace turning = face;
+    for (int yaw = 0; yaw <= 40; yaw += 4) {
+      turning.pose = Turned(static_cast<float>(yaw), 0);
+      EXPECT_FALSE(Run(t, turning, 1)) << yaw;
+    }
+    Run(t, turning, 5);
+    EXPECT_FALSE(Run(t, turning, 1));
+    for (int yaw = 44; yaw <= 60; yaw += 4) {
+      turning.pose = Turned(static_cast<float>(yaw), 0);
+      Run(t, turning, 1);
+    }
+    EXPECT_TRUE(Run(t, turning, 5));
+    EXPECT_GT(t.HeadAngle(MakeFrame({})), 50);
+  }
+}
+
+TEST_F(FaceTemplateTest, FramesWithoutTheFaceOrItsLandmarksChangeNothing) {
+  FaceTemplate t(*base_);
+  SyntheticFace face;
+  Run(t, face, 3);
+  const float weight = t.weight_;
+  const Eigen::Affine3f pose = t.pose_;
+  t.Update(MakeFrame({}), 1);
+  t.Update(MakeFrame({{1, FaceData()}}), 1);
+  EXPECT_EQ(t.weight_, weight);
+  EXPECT_TRUE(t.pose_.isApprox(pose));
+}
+
+// Every INFO message of the default logger, in order.
+class LogCapture : public el::LogDispatchCallback {
+ public:
+  static std::vector<std::string>& lines() {
+    static std::vector<std::string> lines;
+    return lines;
+  }
+
+ protected:
+  void handle(const el::LogDispatchData* data) override {
+    lines().push_back(data->logMessage()->message());
+  }
+};
+
+TEST(FaceTrackerTest, AddsBeforeDeletingAndKeepsSurvivors) {
+  FaceTracker tracker;
+  std::mt19937 random(1);
+  FaceData face;
+  face.landmarks = test::MakeLandmarks(*tracker.base_template_, SyntheticFace(), random);
+  tracker.Update(MakeFrame({{1, face}, {2, face}}));
+  ASSERT_EQ(tracker.face_templates_.size(), 2u);
+  const FaceTemplate* second = tracker.face_templates_.at(2).get();
+  const float weight = second->weight_;
+  EXPECT_GT(weight, 0);
+
+  el::Helpers::installLogDispatchCallback<LogCapture>("capture");
+  LogCapture::lines().clear();
+  tracker.Update(MakeFrame({{2, face}, {3, face}}));
+  el::Helpers::uninstallLogDispatchCallback<LogCapture>("capture");
+  std::vector<std::string> tracker_lines;
+  for (const auto& line : LogCapture::lines()) {
+    if (line.rfind("FaceTracker", 0) == 0) tracker_lines.push_back(line);
+  }
+  EXPECT_EQ(tracker_lines, (std::vector<std::string>{"FaceTracker - face added 3",
+                                                     "FaceTracker - face deleted 1"}));
+  EXPECT_EQ(tracker.face_templates_.at(2).get(), second);
+  EXPECT_GT(second->weight_, weight);
+  EXPECT_FLOAT_EQ(tracker.face_templates_.at(3)->weight_, 0.05f);
+
+  tracker.Update(MakeFrame({}));
+  EXPECT_TRUE(tracker.face_templates_.empty());
+}
+
+TEST(FaceTrackerTest, ScaleReachesLaterFacesButAdaptScaleDoesNot) {
+  FaceTracker tracker;
+  std::mt19937 random(2);
+  FaceData face;
+  face.landmarks = test::MakeLandmarks(*tracker.base_template_, SyntheticFace(), random);
+  const float x0 = tracker.base_template_->blendshapes_->mean[0];
+  tracker.Update(MakeFrame({{1, face}}));
+  tracker.AdaptScale();
+  EXPECT_TRUE(tracker.face_templates_.at(1)->adapt_scale_requested_);
+  tracker.SetScale(0.9f, 1.1f, 1);
+  tracker.Update(MakeFrame({{1, face}, {4, face}}));
+  const FaceTemplate& later = *tracker.face_templates_.at(4);
+  EXPECT_EQ(later.scale_, (std::array<float, 3>{0.9f, 1.1f, 1}));
+  EXPECT_FALSE(later.adapt_scale_requested_);
+  EXPECT_FLOAT_EQ(later.blendshapes_->mean[0], 0.9f * x0);
+  EXPECT_FLOAT_EQ(later.model_mesh_->vertex(0).x(), 0.9f * x0);
+  EXPECT_FALSE(tracker.face_templates_.at(1)->adapt_scale_requested_);
+  tracker.ResetScale();
+  EXPECT_EQ(tracker.base_template_->scale_, (std::array<float, 3>{1, 1, 1}));
+}
+
+}  // namespace
+}  // namespace vantisol
