@@ -86,37 +86,53 @@ void Local(const PersonState& p, const float o[3], const float d[3], float lo[3]
   }
 }
 
-void Trace(const std::vector<PersonState>& persons, const float o[3], const float d[3], Hit* hit) {
-  // Wall at z = 2000 mm.
+// Whether the ray passes within radius of centre: a cheap test before the exact ones.
+bool Near(const float o[3], const float d[3], const float c[3], float radius) {
+  const float q[3] = {c[0] - o[0], c[1] - o[1], c[2] - o[2]};
+  const float dd = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
+  const float qd = q[0] * d[0] + q[1] * d[1] + q[2] * d[2];
+  const float qq = q[0] * q[0] + q[1] * q[1] + q[2] * q[2];
+  return qq - qd * qd / dd <= radius * radius;
+}
+
+// The room: a wall at z = 2000 mm and a ball on a shelf. It never moves.
+void TraceBackground(const float o[3], const float d[3], Hit* hit) {
   if (d[2] > 0) {
     const float t = (2000 - o[2]) / d[2];
     if (t > 0 && t < hit->t) {
       *hit = Hit{t, 0, 1, {o[0] + t * d[0], o[1] + t * d[1], 2000}};
     }
   }
-  {  // A ball on a shelf, nearer than the wall.
-    const float c[3] = {-520, 180, 1350}, r[3] = {160, 160, 160};
-    const float q[3] = {o[0] - c[0], o[1] - c[1], o[2] - c[2]};
-    const float t = Ellipsoid(q, d, r);
-    if (t > 0 && t < hit->t)
-      *hit = Hit{t, 0, 2, {q[0] + t * d[0], q[1] + t * d[1], q[2] + t * d[2]}};
-  }
+  const float c[3] = {-520, 180, 1350}, r[3] = {160, 160, 160};
+  const float q[3] = {o[0] - c[0], o[1] - c[1], o[2] - c[2]};
+  const float t = Ellipsoid(q, d, r);
+  if (t > 0 && t < hit->t) *hit = Hit{t, 0, 2, {q[0] + t * d[0], q[1] + t * d[1], q[2] + t * d[2]}};
+}
+
+void TracePersons(const std::vector<PersonState>& persons, const float o[3], const float d[3],
+                  Hit* hit) {
   for (size_t i = 0; i < persons.size(); ++i) {
     const PersonState& p = persons[i];
     if (!p.present) continue;
-    float lo[3], ld[3];
-    Local(p, o, d, lo, ld);
-    float t = Ellipsoid(lo, ld, kHeadRadii);
-    if (t > 0 && t < hit->t) {
-      *hit = Hit{
-          t, int(1 + 4 * i + kHead), 3, {lo[0] + t * ld[0], lo[1] + t * ld[1], lo[2] + t * ld[2]}};
-    }
-    const float ho[3] = {lo[0] - kHairOffset[0], lo[1] - kHairOffset[1], lo[2] - kHairOffset[2]};
-    t = Ellipsoid(ho, ld, kHairRadii);
-    if (t > 0 && t < hit->t) {
-      const float y = lo[1] + t * ld[1], z = lo[2] + t * ld[2];
-      if (y < -48 || z > 10 || (y < 20 && std::fabs(lo[0] + t * ld[0]) > 70))
-        *hit = Hit{t, int(1 + 4 * i + kHair), 3, {lo[0] + t * ld[0], y, z}};
+    const float body_c[3] = {p.head[0], p.head[1] + 330, p.head[2] + 60};
+    if (!Near(o, d, body_c, 450)) continue;
+    if (Near(o, d, p.head.data(), 125)) {
+      float lo[3], ld[3];
+      Local(p, o, d, lo, ld);
+      float t = Ellipsoid(lo, ld, kHeadRadii);
+      if (t > 0 && t < hit->t) {
+        *hit = Hit{t,
+                   int(1 + 4 * i + kHead),
+                   3,
+                   {lo[0] + t * ld[0], lo[1] + t * ld[1], lo[2] + t * ld[2]}};
+      }
+      const float ho[3] = {lo[0] - kHairOffset[0], lo[1] - kHairOffset[1], lo[2] - kHairOffset[2]};
+      t = Ellipsoid(ho, ld, kHairRadii);
+      if (t > 0 && t < hit->t) {
+        const float y = lo[1] + t * ld[1], z = lo[2] + t * ld[2];
+        if (y < -48 || z > 10 || (y < 20 && std::fabs(lo[0] + t * ld[0]) > 70))
+          *hit = Hit{t, int(1 + 4 * i + kHair), 3, {lo[0] + t * ld[0], y, z}};
+      }
     }
     // Neck and torso follow the head's position but not its turn.
     const float neck_c[3] = {p.head[0], p.head[1] + 120, p.head[2] + 20};
@@ -127,7 +143,7 @@ void Trace(const std::vector<PersonState>& persons, const float o[3], const floa
       const float* c = part == kNeck ? neck_c : torso_c;
       const float* r = part == kNeck ? neck_r : torso_r;
       const float q[3] = {o[0] - c[0], o[1] - c[1], o[2] - c[2]};
-      t = Ellipsoid(q, d, r);
+      const float t = Ellipsoid(q, d, r);
       if (t > 0 && t < hit->t)
         *hit =
             Hit{t, int(1 + 4 * i + part), 3, {q[0] + t * d[0], q[1] + t * d[1], q[2] + t * d[2]}};
@@ -308,22 +324,24 @@ Scenario Scenario::Load(const std::string& file, std::string* error) {
 
 void Camera::BuildRays() {
   rays.resize(size_t(width) * height * 2);
-  for (int v = 0; v < height; ++v) {
-    for (int u = 0; u < width; ++u) {
-      const float xd = (u - cx) / fx, yd = (v - cy) / fy;
-      float x = xd, y = yd;
-      for (int i = 0; i < 20; ++i) {  // fixed-point inversion of the distortion
-        const float r2 = x * x + y * y;
-        const float radial = 1 + k1 * r2 + k2 * r2 * r2 + k3 * r2 * r2 * r2;
-        const float dx = 2 * p1 * x * y + p2 * (r2 + 2 * x * x);
-        const float dy = p1 * (r2 + 2 * y * y) + 2 * p2 * x * y;
-        x = (xd - dx) / radial;
-        y = (yd - dy) / radial;
+  ParallelFor(height, [&](int64_t begin, int64_t end) {
+    for (int v = int(begin); v < int(end); ++v) {
+      for (int u = 0; u < width; ++u) {
+        const float xd = (u - cx) / fx, yd = (v - cy) / fy;
+        float x = xd, y = yd;
+        for (int i = 0; i < 20; ++i) {  // fixed-point inversion of the distortion
+          const float r2 = x * x + y * y;
+          const float radial = 1 + k1 * r2 + k2 * r2 * r2 + k3 * r2 * r2 * r2;
+          const float dx = 2 * p1 * x * y + p2 * (r2 + 2 * x * x);
+          const float dy = p1 * (r2 + 2 * y * y) + 2 * p2 * x * y;
+          x = (xd - dx) / radial;
+          y = (yd - dy) / radial;
+        }
+        rays[(size_t(v) * width + u) * 2] = x;
+        rays[(size_t(v) * width + u) * 2 + 1] = y;
       }
-      rays[(size_t(v) * width + u) * 2] = x;
-      rays[(size_t(v) * width + u) * 2 + 1] = y;
     }
-  }
+  });
 }
 
 bool Camera::Project(const float p[3], float* u, float* v) const {
@@ -343,6 +361,34 @@ Scene::Scene(const Scenario& scenario, Camera color, Camera depth)
     : scenario_(scenario), color_(std::move(color)), depth_(std::move(depth)) {
   color_.BuildRays();
   depth_.BuildRays();
+  const size_t colors = size_t(color_.width) * color_.height;
+  color_room_t_.resize(colors);
+  color_room_kind_.resize(colors);
+  color_room_bgr_.resize(colors * 3);
+  const float origin[3] = {0, 0, 0};
+  const std::vector<PersonState> nobody;
+  ParallelFor(int64_t(colors), [&](int64_t begin, int64_t end) {
+    for (size_t i = size_t(begin); i < size_t(end); ++i) {
+      const float d[3] = {color_.rays[i * 2], color_.rays[i * 2 + 1], 1};
+      Hit hit;
+      TraceBackground(origin, d, &hit);
+      color_room_t_[i] = hit.t;
+      color_room_kind_[i] = uint8_t(hit.kind);
+      Shade(nobody, hit, 128, 1, &color_room_bgr_[i * 3]);
+    }
+  });
+  const size_t depths = size_t(depth_.width) * depth_.height;
+  depth_room_t_.resize(depths);
+  depth_room_kind_.resize(depths);
+  ParallelFor(int64_t(depths), [&](int64_t begin, int64_t end) {
+    for (size_t i = size_t(begin); i < size_t(end); ++i) {
+      const float d[3] = {depth_.rays[i * 2], depth_.rays[i * 2 + 1], 1};
+      Hit hit;
+      TraceBackground(depth_.position.data(), d, &hit);
+      depth_room_t_[i] = hit.t;
+      depth_room_kind_[i] = uint8_t(hit.kind);
+    }
+  });
 }
 
 void Scene::Animate(int32_t number, std::vector<PersonState>* persons) const {
@@ -407,61 +453,76 @@ void Scene::Render(int32_t number, float exposure, Frame* f) const {
   f->person.resize(size_t(cw) * ch);
   f->color_depth.resize(size_t(cw) * ch);
   const auto& persons = f->persons;
-#pragma omp parallel for schedule(dynamic, 8)
-  for (int v = 0; v < ch; ++v) {
-    for (int u = 0; u < cw; ++u) {
-      const size_t i = size_t(v) * cw + u;
-      const float o[3] = {0, 0, 0};
-      const float d[3] = {color_.rays[i * 2], color_.rays[i * 2 + 1], 1};
-      Hit hit;
-      Trace(persons, o, d, &hit);
-      Shade(persons, hit, Hash(s.seed, number, uint32_t(i)), light, &f->color_bgr[i * 3]);
-      f->person[i] = uint8_t(hit.code);
-      f->color_depth[i] = hit.kind == 0 || hit.t > kFarZ ? 0 : uint16_t(hit.t + 0.5f);
+  ParallelFor(int64_t(ch), [&](int64_t begin, int64_t end) {
+    for (int v = int(begin); v < int(end); ++v) {
+      for (int u = 0; u < cw; ++u) {
+        const size_t i = size_t(v) * cw + u;
+        const float o[3] = {0, 0, 0};
+        const float d[3] = {color_.rays[i * 2], color_.rays[i * 2 + 1], 1};
+        Hit hit;
+        hit.t = color_room_t_[i];
+        hit.kind = color_room_kind_[i];
+        TracePersons(persons, o, d, &hit);
+        const uint32_t noise = Hash(s.seed, number, uint32_t(i));
+        if (hit.kind == 3) {
+          Shade(persons, hit, noise, light, &f->color_bgr[i * 3]);
+        } else {
+          const float grain = ((noise & 0xff) / 255.0f - 0.5f) * 4;
+          for (int c = 0; c < 3; ++c)
+            f->color_bgr[i * 3 + c] =
+                uint8_t(std::clamp(color_room_bgr_[i * 3 + c] * light + grain, 0.0f, 255.0f));
+        }
+        f->person[i] = uint8_t(hit.code);
+        f->color_depth[i] = hit.kind == 0 || hit.t > kFarZ ? 0 : uint16_t(hit.t + 0.5f);
+      }
     }
-  }
+  });
 
   const int dw = depth_.width, dh = depth_.height;
   std::vector<float> z(size_t(dw) * dh);
   std::vector<uint8_t> hair(size_t(dw) * dh);
-#pragma omp parallel for schedule(dynamic, 8)
-  for (int v = 0; v < dh; ++v) {
-    for (int u = 0; u < dw; ++u) {
-      const size_t i = size_t(v) * dw + u;
-      const float d[3] = {depth_.rays[i * 2], depth_.rays[i * 2 + 1], 1};
-      Hit hit;
-      Trace(persons, depth_.position.data(), d, &hit);
-      z[i] = hit.kind == 0 ? 0 : hit.t;
-      hair[i] = hit.kind == 3 && (hit.code - 1) % 4 == kHair;
+  ParallelFor(int64_t(dh), [&](int64_t begin, int64_t end) {
+    for (int v = int(begin); v < int(end); ++v) {
+      for (int u = 0; u < dw; ++u) {
+        const size_t i = size_t(v) * dw + u;
+        const float d[3] = {depth_.rays[i * 2], depth_.rays[i * 2 + 1], 1};
+        Hit hit;
+        hit.t = depth_room_t_[i];
+        hit.kind = depth_room_kind_[i];
+        TracePersons(persons, depth_.position.data(), d, &hit);
+        z[i] = hit.kind == 0 ? 0 : hit.t;
+        hair[i] = hit.kind == 3 && (hit.code - 1) % 4 == kHair;
+      }
     }
-  }
+  });
   f->depth.resize(size_t(dw) * dh);
-#pragma omp parallel for
-  for (int v = 0; v < dh; ++v) {
-    for (int u = 0; u < dw; ++u) {
-      const size_t i = size_t(v) * dw + u;
-      float value = z[i];
-      // The far side of a silhouette and much of the hair return nothing.
-      bool hole = value <= 0 || value > kFarZ;
-      const int nb[4][2] = {{-1, 0}, {1, 0}, {0, -1}, {0, 1}};
-      for (const auto& n : nb) {
-        const int x = u + n[0], y = v + n[1];
-        if (x < 0 || y < 0 || x >= dw || y >= dh) continue;
-        const float other = z[size_t(y) * dw + x];
-        if (other > 0 && value - other > 60) hole = true;
+  ParallelFor(int64_t(dh), [&](int64_t begin, int64_t end) {
+    for (int v = int(begin); v < int(end); ++v) {
+      for (int u = 0; u < dw; ++u) {
+        const size_t i = size_t(v) * dw + u;
+        float value = z[i];
+        // The far side of a silhouette and much of the hair return nothing.
+        bool hole = value <= 0 || value > kFarZ;
+        const int nb[4][2] = {{-1, 0}, {1, 0}, {0, -1}, {0, 1}};
+        for (const auto& n : nb) {
+          const int x = u + n[0], y = v + n[1];
+          if (x < 0 || y < 0 || x >= dw || y >= dh) continue;
+          const float other = z[size_t(y) * dw + x];
+          if (other > 0 && value - other > 60) hole = true;
+        }
+        if (hair[i] && Uniform(s.seed, number, uint32_t(i) ^ 0x55555555u) < 0.45f) hole = true;
+        if (hole) {
+          f->depth[i] = 0;
+          continue;
+        }
+        const float sigma = 1.0f + 1.5f * (value / 1000) * (value / 1000);
+        const float noise = (Uniform(s.seed, number, uint32_t(i)) +
+                             Uniform(s.seed, number + 7919, uint32_t(i)) - 1) *
+                            2.4f * sigma;
+        f->depth[i] = uint16_t(std::clamp(value + noise + 0.5f, 1.0f, kFarZ));
       }
-      if (hair[i] && Uniform(s.seed, number, uint32_t(i) ^ 0x55555555u) < 0.45f) hole = true;
-      if (hole) {
-        f->depth[i] = 0;
-        continue;
-      }
-      const float sigma = 1.0f + 1.5f * (value / 1000) * (value / 1000);
-      const float noise =
-          (Uniform(s.seed, number, uint32_t(i)) + Uniform(s.seed, number + 7919, uint32_t(i)) - 1) *
-          2.4f * sigma;
-      f->depth[i] = uint16_t(std::clamp(value + noise + 0.5f, 1.0f, kFarZ));
     }
-  }
+  });
   Faces(*f, &f->faces);
 }
 

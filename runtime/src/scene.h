@@ -1,11 +1,32 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace pxcsim {
+
+// body(begin, end) over [0, count) in chunks on all cores; returns when all are done. Waiting
+// threads block rather than spin, which keeps a busy machine's other work going.
+template <typename Body>
+void ParallelFor(int64_t count, Body body) {
+  constexpr int64_t kChunk = 8;
+  std::atomic<int64_t> next{0};
+  auto work = [&] {
+    for (int64_t begin; (begin = next.fetch_add(kChunk)) < count;)
+      body(begin, std::min(count, begin + kChunk));
+  };
+  const int64_t threads =
+      std::min<int64_t>(std::max(1u, std::thread::hardware_concurrency()), count / kChunk + 1);
+  std::vector<std::thread> helpers;
+  for (int64_t k = 1; k < threads; ++k) helpers.emplace_back(work);
+  work();
+  for (auto& t : helpers) t.join();
+}
 
 // What the simulated camera looks at and how the scripted events unfold; read from JSON.
 struct Scenario {
@@ -96,6 +117,9 @@ class Scene {
   Scenario scenario_;
   Camera color_;
   Camera depth_;
+  // The static room as each camera sees it: distance, what was hit, and (colour) its shade.
+  std::vector<float> color_room_t_, depth_room_t_;
+  std::vector<uint8_t> color_room_kind_, depth_room_kind_, color_room_bgr_;
 };
 
 }  // namespace pxcsim

@@ -589,26 +589,27 @@ class SenseManager : public Object<PXCSenseManager>, public PXCSimulationTruth {
 
  private:
   static void ToYuy2(const uint8_t* bgr, int w, int h, uint8_t* out, int pitch) {
-#pragma omp parallel for
-    for (int y = 0; y < h; ++y) {
-      const uint8_t* s = bgr + size_t(y) * w * 3;
-      uint8_t* d = out + size_t(y) * pitch;
-      for (int x = 0; x + 1 < w; x += 2) {
-        float luma[2], u = 0, v = 0;
-        for (int k = 0; k < 2; ++k) {
-          const float b = s[(x + k) * 3], g = s[(x + k) * 3 + 1], r = s[(x + k) * 3 + 2];
-          luma[k] = 0.299f * r + 0.587f * g + 0.114f * b;
-          u += (b - luma[k]) * 0.564f * 0.5f;
-          v += (r - luma[k]) * 0.713f * 0.5f;
+    ParallelFor(int64_t(h), [&](int64_t begin, int64_t end) {
+      for (int y = int(begin); y < int(end); ++y) {
+        const uint8_t* s = bgr + size_t(y) * w * 3;
+        uint8_t* d = out + size_t(y) * pitch;
+        for (int x = 0; x + 1 < w; x += 2) {
+          float luma[2], u = 0, v = 0;
+          for (int k = 0; k < 2; ++k) {
+            const float b = s[(x + k) * 3], g = s[(x + k) * 3 + 1], r = s[(x + k) * 3 + 2];
+            luma[k] = 0.299f * r + 0.587f * g + 0.114f * b;
+            u += (b - luma[k]) * 0.564f * 0.5f;
+            v += (r - luma[k]) * 0.713f * 0.5f;
+          }
+          auto c = [](float x) { return uint8_t(x < 0 ? 0 : x > 255 ? 255 : x + 0.5f); };
+          d[x * 2] = c(luma[0]);
+          d[x * 2 + 1] = c(u + 128);
+          d[x * 2 + 2] = c(luma[1]);
+          d[x * 2 + 3] = c(v + 128);
         }
-        auto c = [](float x) { return uint8_t(x < 0 ? 0 : x > 255 ? 255 : x + 0.5f); };
-        d[x * 2] = c(luma[0]);
-        d[x * 2 + 1] = c(u + 128);
-        d[x * 2 + 2] = c(luma[1]);
-        d[x * 2 + 3] = c(v + 128);
+        std::memset(d + w * 2, 0xCD, pitch - w * 2);
       }
-      std::memset(d + w * 2, 0xCD, pitch - w * 2);
-    }
+    });
   }
   void ReleaseSample() {
     if (sample_.color) sample_.color->Release();
