@@ -142,6 +142,7 @@ void TracePersons(const std::vector<PersonState>& persons, const float o[3], con
     for (int part = kNeck; part <= kTorso; ++part) {
       const float* c = part == kNeck ? neck_c : torso_c;
       const float* r = part == kNeck ? neck_r : torso_r;
+      if (!Near(o, d, c, std::max(r[0], r[1]))) continue;
       const float q[3] = {o[0] - c[0], o[1] - c[1], o[2] - c[2]};
       const float t = Ellipsoid(q, d, r);
       if (t > 0 && t < hit->t)
@@ -235,7 +236,11 @@ void Shade(const std::vector<PersonState>& persons, const Hit& hit, uint32_t noi
     const int index = (hit.code - 1) / 4, part = (hit.code - 1) % 4;
     person = &persons[index];
     if (part == kHead) {
-      FaceAlbedo(*person, hit.local, rgb);
+      if (person->painted_face) {
+        FaceAlbedo(*person, hit.local, rgb);
+      } else {
+        rgb[0] = 224, rgb[1] = 172, rgb[2] = 140;
+      }
     } else if (part == kHair) {
       rgb[0] = 70, rgb[1] = 45, rgb[2] = 28;
     } else if (part == kNeck) {
@@ -312,6 +317,8 @@ Scenario Scenario::Load(const std::string& file, std::string* error) {
     if (it != doc.MemberEnd() && it->value.IsBool())
       (std::string(key) == "paced" ? s.paced : s.fail_property_queries) = it->value.GetBool();
   }
+  auto model = doc.FindMember("face_model");
+  if (model != doc.MemberEnd() && model->value.IsString()) s.face_model = model->value.GetString();
   auto devices = doc.FindMember("devices");
   if (devices != doc.MemberEnd() && devices->value.IsArray()) {
     s.devices.clear();
@@ -357,8 +364,12 @@ bool Camera::Project(const float p[3], float* u, float* v) const {
   return true;
 }
 
-Scene::Scene(const Scenario& scenario, Camera color, Camera depth)
-    : scenario_(scenario), color_(std::move(color)), depth_(std::move(depth)) {
+Scene::Scene(const Scenario& scenario, Camera color, Camera depth,
+             std::shared_ptr<const FaceMesh> mesh)
+    : scenario_(scenario),
+      color_(std::move(color)),
+      depth_(std::move(depth)),
+      mesh_(std::move(mesh)) {
   color_.BuildRays();
   depth_.BuildRays();
   const size_t colors = size_t(color_.width) * color_.height;
@@ -452,7 +463,10 @@ void Scene::Render(int32_t number, float exposure, Frame* f) const {
   f->color_bgr.resize(size_t(cw) * ch * 3);
   f->person.resize(size_t(cw) * ch);
   f->color_depth.resize(size_t(cw) * ch);
+  for (auto& p : f->persons) p.painted_face = !mesh_;
+  Pose(f, light);
   const auto& persons = f->persons;
+  std::vector<float> color_t(size_t(cw) * ch);
   ParallelFor(int64_t(ch), [&](int64_t begin, int64_t end) {
     for (int v = int(begin); v < int(end); ++v) {
       for (int u = 0; u < cw; ++u) {
@@ -473,10 +487,14 @@ void Scene::Render(int32_t number, float exposure, Frame* f) const {
                 uint8_t(std::clamp(color_room_bgr_[i * 3 + c] * light + grain, 0.0f, 255.0f));
         }
         f->person[i] = uint8_t(hit.code);
-        f->color_depth[i] = hit.kind == 0 || hit.t > kFarZ ? 0 : uint16_t(hit.t + 0.5f);
+        color_t[i] = hit.kind == 0 ? std::numeric_limits<float>::max() : hit.t;
       }
     }
   });
+
+  Rasterise(color_, *f, color_t.data(), f->color_bgr.data(), f->person.data(), nullptr);
+  for (size_t i = 0; i < color_t.size(); ++i)
+    f->color_depth[i] = color_t[i] > kFarZ ? 0 : uint16_t(color_t[i] + 0.5f);
 
   const int dw = depth_.width, dh = depth_.height;
   std::vector<float> z(size_t(dw) * dh);
@@ -490,11 +508,14 @@ void Scene::Render(int32_t number, float exposure, Frame* f) const {
         hit.t = depth_room_t_[i];
         hit.kind = depth_room_kind_[i];
         TracePersons(persons, depth_.position.data(), d, &hit);
-        z[i] = hit.kind == 0 ? 0 : hit.t;
+        z[i] = hit.kind == 0 ? std::numeric_limits<float>::max() : hit.t;
         hair[i] = hit.kind == 3 && (hit.code - 1) % 4 == kHair;
       }
     }
   });
+  Rasterise(depth_, *f, z.data(), nullptr, nullptr, hair.data());
+  for (float& value : z)
+    if (value > kFarZ) value = 0;
   f->depth.resize(size_t(dw) * dh);
   ParallelFor(int64_t(dh), [&](int64_t begin, int64_t end) {
     for (int v = int(begin); v < int(end); ++v) {
@@ -537,27 +558,36 @@ void Scene::Faces(const Frame& f, std::vector<FaceOutput>* faces) const {
     out.head = p.head;
     float min_u = 1e9f, min_v = 1e9f, max_u = -1e9f, max_v = -1e9f;
     const float* r = p.rotation.data();
-    for (int k = 0; k < LandmarkCount(); ++k) {
-      float x = kLandmarks[k].x, y = kLandmarks[k].y;
-      const float smile = p.expression[0], open = p.expression[1], brow = p.expression[2];
-      if (k >= 9 && k <= 14) y -= 8 * brow;
-      if (k == 27 || k == 31) y -= 6 * smile, x += (k == 27 ? -3 : 3) * smile;
-      if (k == 32) y += 14 * open;
-      if (k == 33) y += 7 * open;
-      if (k == 16 || k == 20) y += 5 * p.expression[3];
-      const float q =
-          1 - (x / kHeadRadii[0]) * (x / kHeadRadii[0]) - (y / kHeadRadii[1]) * (y / kHeadRadii[1]);
-      float zl = -kHeadRadii[2] * std::sqrt(std::max(0.0f, q));
-      if (k == 24) zl -= 15;
-      const float l[3] = {x, y, zl};
+    const bool mesh = mesh_ && index < f.mesh_vertices.size() && !f.mesh_vertices[index].empty();
+    const int landmark_count = mesh ? int(mesh_->landmarks.size()) : LandmarkCount();
+    for (int k = 0; k < landmark_count; ++k) {
       Landmark m{};
-      for (int i = 0; i < 3; ++i)
-        m.camera[i] = p.head[i] + r[i * 3] * l[0] + r[i * 3 + 1] * l[1] + r[i * 3 + 2] * l[2];
-      float g[3] = {x / (kHeadRadii[0] * kHeadRadii[0]), y / (kHeadRadii[1] * kHeadRadii[1]),
-                    zl / (kHeadRadii[2] * kHeadRadii[2])};
-      float n[3], view[3], len = 0, vlen = 0, facing = 0;
-      for (int i = 0; i < 3; ++i)
-        n[i] = r[i * 3] * g[0] + r[i * 3 + 1] * g[1] + r[i * 3 + 2] * g[2];
+      float n[3];
+      if (mesh) {
+        const size_t vertex = size_t(mesh_->landmarks[size_t(k)]);
+        m.camera = f.mesh_vertices[index][vertex];
+        for (int i = 0; i < 3; ++i) n[i] = f.mesh_normals[index][vertex][size_t(i)];
+      } else {
+        float x = kLandmarks[k].x, y = kLandmarks[k].y;
+        const float smile = p.expression[0], open = p.expression[1], brow = p.expression[2];
+        if (k >= 9 && k <= 14) y -= 8 * brow;
+        if (k == 27 || k == 31) y -= 6 * smile, x += (k == 27 ? -3 : 3) * smile;
+        if (k == 32) y += 14 * open;
+        if (k == 33) y += 7 * open;
+        if (k == 16 || k == 20) y += 5 * p.expression[3];
+        const float q = 1 - (x / kHeadRadii[0]) * (x / kHeadRadii[0]) -
+                        (y / kHeadRadii[1]) * (y / kHeadRadii[1]);
+        float zl = -kHeadRadii[2] * std::sqrt(std::max(0.0f, q));
+        if (k == 24) zl -= 15;
+        const float l[3] = {x, y, zl};
+        for (int i = 0; i < 3; ++i)
+          m.camera[i] = p.head[i] + r[i * 3] * l[0] + r[i * 3 + 1] * l[1] + r[i * 3 + 2] * l[2];
+        float g[3] = {x / (kHeadRadii[0] * kHeadRadii[0]), y / (kHeadRadii[1] * kHeadRadii[1]),
+                      zl / (kHeadRadii[2] * kHeadRadii[2])};
+        for (int i = 0; i < 3; ++i)
+          n[i] = r[i * 3] * g[0] + r[i * 3 + 1] * g[1] + r[i * 3 + 2] * g[2];
+      }
+      float view[3], len = 0, vlen = 0, facing = 0;
       for (int i = 0; i < 3; ++i) len += n[i] * n[i], vlen += m.camera[i] * m.camera[i];
       for (int i = 0; i < 3; ++i)
         view[i] = m.camera[i] / std::sqrt(vlen), facing -= n[i] / std::sqrt(len) * view[i];
@@ -586,6 +616,112 @@ void Scene::Faces(const Frame& f, std::vector<FaceOutput>* faces) const {
       }
     out.average_depth = count ? float(sum / count) : 0;
     faces->push_back(std::move(out));
+  }
+}
+
+void Scene::Pose(Frame* f, float light) const {
+  f->mesh_vertices.assign(f->persons.size(), {});
+  f->mesh_normals.assign(f->persons.size(), {});
+  f->mesh_colours.assign(f->persons.size(), {});
+  if (!mesh_) return;
+  static const float l[3] = {-0.37f, -0.56f, -0.74f};
+  for (size_t index = 0; index < f->persons.size(); ++index) {
+    const PersonState& p = f->persons[index];
+    if (!p.present) continue;
+    const size_t n = mesh_->neutral.size();
+    auto& vertices = f->mesh_vertices[index];
+    auto& normals = f->mesh_normals[index];
+    auto& colours = f->mesh_colours[index];
+    vertices.resize(n);
+    normals.assign(n, {0, 0, 0});
+    colours.resize(n);
+    const float* r = p.rotation.data();
+    for (size_t i = 0; i < n; ++i) {
+      std::array<float, 3> local = mesh_->neutral[i];
+      for (int e = 0; e < FaceMesh::kExpressions; ++e)
+        for (int c = 0; c < 3; ++c)
+          local[size_t(c)] += p.expression[size_t(e)] * mesh_->offsets[size_t(e)][i][size_t(c)];
+      for (int c = 0; c < 3; ++c)
+        vertices[i][size_t(c)] = p.head[size_t(c)] + r[c * 3] * local[0] + r[c * 3 + 1] * local[1] +
+                                 r[c * 3 + 2] * local[2];
+    }
+    for (const auto& t : mesh_->triangles) {
+      const auto &a = vertices[size_t(t[0])], &b = vertices[size_t(t[1])],
+                 &c = vertices[size_t(t[2])];
+      const float e1[3] = {b[0] - a[0], b[1] - a[1], b[2] - a[2]};
+      const float e2[3] = {c[0] - a[0], c[1] - a[1], c[2] - a[2]};
+      const float cross[3] = {e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2],
+                              e1[0] * e2[1] - e1[1] * e2[0]};
+      for (int32_t v : t)
+        for (int k = 0; k < 3; ++k) normals[size_t(v)][size_t(k)] += cross[k];
+    }
+    for (size_t i = 0; i < n; ++i) {
+      auto& m = normals[i];
+      const float len = std::sqrt(m[0] * m[0] + m[1] * m[1] + m[2] * m[2]);
+      if (len > 0)
+        for (float& c : m) c /= len;
+      const float shade = 0.35f + 0.65f * std::max(0.0f, m[0] * l[0] + m[1] * l[1] + m[2] * l[2]);
+      for (int c = 0; c < 3; ++c)
+        colours[i][size_t(2 - c)] = mesh_->albedo[i][size_t(c)] * shade * light;
+    }
+  }
+}
+
+void Scene::Rasterise(const Camera& camera, const Frame& f, float* z, uint8_t* bgr, uint8_t* codes,
+                      uint8_t* hair) const {
+  if (!mesh_) return;
+  const int w = camera.width, h = camera.height;
+  for (size_t index = 0; index < f.mesh_vertices.size(); ++index) {
+    const auto& vertices = f.mesh_vertices[index];
+    if (vertices.empty()) continue;
+    const auto& colours = f.mesh_colours[index];
+    std::vector<std::array<float, 3>> screen(vertices.size());
+    for (size_t i = 0; i < vertices.size(); ++i) {
+      float u = -1e9f, v = -1e9f;
+      camera.Project(vertices[i].data(), &u, &v);
+      screen[i] = {u, v, vertices[i][2] - camera.position[2]};
+    }
+    const uint8_t code = uint8_t(1 + 4 * index + kHead);
+    constexpr int kBand = 48;
+    ParallelFor((h + kBand - 1) / kBand, [&](int64_t begin, int64_t end) {
+      for (int64_t band = begin; band < end; ++band) {
+        const int y0 = int(band) * kBand, y1 = std::min(h, y0 + kBand);
+        for (size_t t = 0; t < mesh_->triangles.size(); ++t) {
+          const auto& tri = mesh_->triangles[t];
+          const auto &a = screen[size_t(tri[0])], &b = screen[size_t(tri[1])],
+                     &c = screen[size_t(tri[2])];
+          const float area = (b[0] - a[0]) * (c[1] - a[1]) - (b[1] - a[1]) * (c[0] - a[0]);
+          if (area >= 0) continue;  // turned away: front faces run clockwise on screen
+          const int ymin = std::max(y0, int(std::ceil(std::min({a[1], b[1], c[1]}))));
+          const int ymax = std::min(y1 - 1, int(std::floor(std::max({a[1], b[1], c[1]}))));
+          if (ymin > ymax) continue;
+          const int xmin = std::max(0, int(std::ceil(std::min({a[0], b[0], c[0]}))));
+          const int xmax = std::min(w - 1, int(std::floor(std::max({a[0], b[0], c[0]}))));
+          for (int y = ymin; y <= ymax; ++y) {
+            for (int x = xmin; x <= xmax; ++x) {
+              const float w0 = ((b[0] - x) * (c[1] - y) - (b[1] - y) * (c[0] - x)) / area;
+              const float w1 = ((c[0] - x) * (a[1] - y) - (c[1] - y) * (a[0] - x)) / area;
+              const float w2 = 1 - w0 - w1;
+              if (w0 < 0 || w1 < 0 || w2 < 0) continue;
+              const float depth = w0 * a[2] + w1 * b[2] + w2 * c[2];
+              const size_t i = size_t(y) * w + x;
+              if (depth >= z[i]) continue;
+              z[i] = depth;
+              if (codes) codes[i] = code;
+              if (hair) hair[i] = 0;
+              if (!bgr) continue;
+              for (int k = 0; k < 3; ++k) {
+                float value = w0 * colours[size_t(tri[0])][size_t(k)] +
+                              w1 * colours[size_t(tri[1])][size_t(k)] +
+                              w2 * colours[size_t(tri[2])][size_t(k)];
+                if (mesh_->gap[t]) value *= 0.2f;
+                bgr[i * 3 + k] = uint8_t(std::clamp(value, 0.0f, 255.0f));
+              }
+            }
+          }
+        }
+      }
+    });
   }
 }
 

@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include "face_mesh.h"
+
 namespace pxcsim {
 
 // body(begin, end) over [0, count) in chunks on all cores; returns when all are done. Waiting
@@ -38,6 +40,7 @@ struct Scenario {
   int32_t frames = 0;                         // 0: endless; then acquiring fails with -3
   int32_t color_pitch_padding = 0;            // bytes added to each colour row
   bool fail_property_queries = false;
+  std::string face_model;  // folder of the generated face model; empty: the build's
   // Events, in seconds of the 30-fps frame clock; the script repeats with this period.
   double period = 24.0;
   double second_person_enter = 6.0, second_person_leave = 12.0;
@@ -71,6 +74,7 @@ struct PersonState {
   std::array<float, 9> rotation{};  // head to camera, row-major
   int32_t user_id = -1;
   bool face_reported = false;
+  bool painted_face = true;  // no face model: features painted on the skull
 };
 
 struct Landmark {
@@ -97,6 +101,9 @@ struct Frame {
   std::vector<uint16_t> depth;        // depth size, with noise and holes
   std::vector<PersonState> persons;
   std::vector<FaceOutput> faces;
+  // Per person, with a face model: the posed mask's vertices and normals (mm, y down).
+  std::vector<std::vector<std::array<float, 3>>> mesh_vertices, mesh_normals;
+  std::vector<std::vector<std::array<float, 3>>> mesh_colours;  // shaded, BGR
 };
 
 // Landmark scheme of the simulated face module, in head coordinates (mm, y down, -z facing).
@@ -104,7 +111,9 @@ int LandmarkCount();
 
 class Scene {
  public:
-  Scene(const Scenario& scenario, Camera color, Camera depth);
+  // Without a mesh the face is painted on the skull with its own landmark set.
+  Scene(const Scenario& scenario, Camera color, Camera depth,
+        std::shared_ptr<const FaceMesh> mesh = nullptr);
   // exposure: the colour property effect, 1 = neutral.
   void Render(int32_t number, float exposure, Frame* frame) const;
   const Camera& color() const { return color_; }
@@ -113,10 +122,15 @@ class Scene {
  private:
   void Animate(int32_t number, std::vector<PersonState>* persons) const;
   void Faces(const Frame& frame, std::vector<FaceOutput>* faces) const;
+  void Pose(Frame* frame, float light) const;
+  // Draws each person's mask into a camera's z-buffer; colour and codes when given.
+  void Rasterise(const Camera& camera, const Frame& frame, float* z, uint8_t* bgr, uint8_t* codes,
+                 uint8_t* hair) const;
 
   Scenario scenario_;
   Camera color_;
   Camera depth_;
+  std::shared_ptr<const FaceMesh> mesh_;
   // The static room as each camera sees it: distance, what was hit, and (colour) its shade.
   std::vector<float> color_room_t_, depth_room_t_;
   std::vector<uint8_t> color_room_kind_, depth_room_kind_, color_room_bgr_;

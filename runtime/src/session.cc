@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "face_mesh.h"
 #include "pxc/pxc.h"
 #include "pxc/simulation.h"
 #include "scene.h"
@@ -468,6 +469,7 @@ class SenseManager : public Object<PXCSenseManager>, public PXCSimulationTruth {
   }
   void Release() override { delete this; }
   PXCSession* QuerySession() override;
+  std::shared_ptr<const FaceMesh> FaceModel();
   PXCCaptureManager* QueryCaptureManager() override { return &capture_manager_; }
   pxcStatus EnableStream(PXCCapture::StreamType type, int32_t width, int32_t height, float,
                          int32_t) override {
@@ -514,7 +516,7 @@ class SenseManager : public Object<PXCSenseManager>, public PXCSimulationTruth {
     if (index == scenario_.devices.size()) return PXC_STATUS_DEVICE_FAILED;
     device_.reset(new Device(scenario_, Model(scenario_.devices[index]), int(index)));
     scene_ = std::make_unique<Scene>(scenario_, ColorCamera(color_size_.width, color_size_.height),
-                                     DepthCamera());
+                                     DepthCamera(), FaceModel());
     device_->set_cameras(&scene_->color(), &scene_->depth());
     number_ = 0;
     start_ = std::chrono::steady_clock::now();
@@ -638,7 +640,14 @@ PXCCapture::Device* CaptureManager::QueryDevice() { return owner_->device(); }
 // Counted: a sense manager keeps its session alive after the creator released it.
 class Session : public Object<PXCSession> {
  public:
-  explicit Session(Scenario scenario) : scenario_(std::move(scenario)) {}
+  explicit Session(Scenario scenario) : scenario_(std::move(scenario)) {
+    std::string error;
+    const std::string folder =
+        scenario_.face_model.empty() ? PXCSIM_FACE_MODEL_DIR : scenario_.face_model;
+    // Without the model the person keeps a painted face and a smaller landmark set.
+    mesh_ = FaceMesh::Load(folder, &error);
+  }
+  std::shared_ptr<const FaceMesh> mesh() const { return mesh_; }
   void AddRef() { ++references_; }
   void Release() override {
     if (--references_ == 0) delete this;
@@ -670,6 +679,7 @@ class Session : public Object<PXCSession> {
  private:
   ~Session() override = default;
   Scenario scenario_;
+  std::shared_ptr<const FaceMesh> mesh_;
   std::atomic<int> references_{1};
 };
 
@@ -679,6 +689,7 @@ SenseManager::SenseManager(Session* session, const Scenario& scenario)
 }
 
 PXCSession* SenseManager::QuerySession() { return session_; }
+std::shared_ptr<const FaceMesh> SenseManager::FaceModel() { return session_->mesh(); }
 
 SenseManager::~SenseManager() {
   Close();
