@@ -464,8 +464,9 @@ std::shared_ptr<const ImageData> InternalCamera::BuildFrame() {
 }
 
 void InternalCamera::SetSimulationMode(Camera::SimulationMode simulation_mode) {
-  VANTISOL_CHECK(simulation_mode_ <= Camera::SimulationMode::Recording ||
-                 simulation_mode >= Camera::SimulationMode::Realtime);
+  // clang-format off
+  VANTISOL_CHECK(simulation_mode_ <= Camera::SimulationMode::Recording || simulation_mode >= Camera::SimulationMode::Realtime);
+  // clang-format on
   if (simulation_mode_ >= Camera::SimulationMode::Realtime &&
       simulation_mode <= Camera::SimulationMode::Recording) {
     return;

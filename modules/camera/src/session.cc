@@ -13,9 +13,9 @@ namespace {
 
 constexpr size_t kMaxPath = 260;
 constexpr char kLibrary[] = "/libpxcsession.so";
-constexpr char kLocalKeys[2][44] = {"Software\\Intel\\RSSDK\\Dispatch",
-                                    "Software\\Wow6432Node\\Intel\\RSSDK\\Dispatch"};
-constexpr char kCoreKey[] = "Software\\Intel\\RSSDK\\v8\\Dispatch";
+constexpr char kLocalKeys[2][44] = {R"(Software\Intel\RSSDK\Dispatch)",
+                                    R"(Software\Wow6432Node\Intel\RSSDK\Dispatch)"};
+constexpr char kCoreKey[] = R"(Software\Intel\RSSDK\v8\Dispatch)";
 
 std::string ExecutableFolder() {
   char buffer[PATH_MAX];
