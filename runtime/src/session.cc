@@ -6,8 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <fstream>
 #include <map>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -22,6 +24,8 @@ namespace {
 constexpr int64_t kFrameTicks = 333333;               // 100-ns units at 30 fps
 constexpr int64_t kClockOrigin = 131000000000000000;  // an arbitrary device clock start
 constexpr int64_t kDepthLead = 2000;                  // depth exposes 0.2 ms before colour
+constexpr char kRecordingMagic[8] = {'P', 'X', 'C', 'S', 'I', 'M', 'R', '1'};
+constexpr int64_t kRecordingHeader = 8 + 16;
 
 template <typename Interface>
 class Object : public Interface {
@@ -445,12 +449,12 @@ class CaptureManager : public Object<PXCCaptureManager> {
  public:
   explicit CaptureManager(SenseManager* owner) : owner_(owner) {}
   void Release() override {}
-  pxcStatus SetFileName(const wchar_t*, bool) override { return PXC_STATUS_FEATURE_UNSUPPORTED; }
-  void SetPause(bool) override {}
-  void SetRealtime(bool) override {}
-  void SetFrameByIndex(int32_t) override {}
-  int32_t QueryFrameIndex() override { return 0; }
-  int32_t QueryNumberOfFrames() override { return 0; }
+  pxcStatus SetFileName(const wchar_t* file, bool record) override;
+  void SetPause(bool pause) override;
+  void SetRealtime(bool realtime) override;
+  void SetFrameByIndex(int32_t frame) override;
+  int32_t QueryFrameIndex() override;
+  int32_t QueryNumberOfFrames() override;
   PXCCapture::Device* QueryDevice() override;
 
  private:
@@ -473,6 +477,10 @@ class SenseManager : public Object<PXCSenseManager>, public PXCSimulationTruth {
   PXCCaptureManager* QueryCaptureManager() override { return &capture_manager_; }
   pxcStatus EnableStream(PXCCapture::StreamType type, int32_t width, int32_t height, float,
                          int32_t) override {
+    if (type == PXCCapture::STREAM_TYPE_COLOR && width == 0 && height == 0) {
+      color_size_ = {1280, 720};  // any size: the largest every module takes
+      return PXC_STATUS_NO_ERROR;
+    }
     if (type == PXCCapture::STREAM_TYPE_COLOR) {
       for (const auto& s : kColorSizes)
         if (s.width == width && s.height == height) {
@@ -506,6 +514,11 @@ class SenseManager : public Object<PXCSenseManager>, public PXCSimulationTruth {
     if (cuid == PXC3DSeg::CUID) segmentation_.paused_ = pause;
   }
   pxcStatus Init() override {
+    if (playback_failed_) return PXC_STATUS_ITEM_UNAVAILABLE;
+    if (reader_.is_open()) {
+      color_size_ = {recording_.color_width, recording_.color_height};
+      depth_on_ = recording_.depth_width > 0;
+    }
     if (color_size_.width == 0) return PXC_STATUS_PARAM_UNSUPPORTED;
     if ((face_on_ || segmentation_on_) && color_size_.width > 1280)
       return PXC_STATUS_PARAM_UNSUPPORTED;
@@ -520,10 +533,19 @@ class SenseManager : public Object<PXCSenseManager>, public PXCSimulationTruth {
     device_->set_cameras(&scene_->color(), &scene_->depth());
     number_ = 0;
     start_ = std::chrono::steady_clock::now();
+    if (!record_file_.empty()) {
+      recording_ = {color_size_.width, color_size_.height, depth_on_ ? kDepthSize.width : 0,
+                    depth_on_ ? kDepthSize.height : 0};
+      writer_.open(record_file_, std::ios::binary | std::ios::trunc);
+      if (!writer_) return PXC_STATUS_DEVICE_FAILED;
+      writer_.write(kRecordingMagic, 8);
+      writer_.write(reinterpret_cast<const char*>(&recording_), sizeof(recording_));
+    }
     return PXC_STATUS_NO_ERROR;
   }
   pxcStatus AcquireFrame(bool, int32_t) override {
     if (!scene_) return PXC_STATUS_DEVICE_FAILED;
+    if (reader_.is_open()) return Play();
     if (scenario_.frames > 0 && number_ >= scenario_.frames) return PXC_STATUS_ITEM_UNAVAILABLE;
     if (scenario_.paced)
       std::this_thread::sleep_until(start_ +
@@ -544,13 +566,51 @@ class SenseManager : public Object<PXCSenseManager>, public PXCSimulationTruth {
     }
     segmentation_.Set(&frame_, w, h, stamp);
     ++number_;
+    if (writer_.is_open())
+      Record(*color, sample_.depth ? static_cast<Image*>(sample_.depth) : nullptr);
     return PXC_STATUS_NO_ERROR;
   }
+
+  // Recording and playback, in the runtime's own format: "PXCSIMR1", the four sizes (int32),
+  // then per frame the colour and depth time stamps (int64) and the packed YUY2 and depth pixels.
+  pxcStatus OpenRecording(const std::string& file, bool record) {
+    reader_.close();
+    record_file_.clear();
+    playback_failed_ = false;
+    if (record) {
+      record_file_ = file;
+      return PXC_STATUS_NO_ERROR;
+    }
+    reader_.open(file, std::ios::binary);
+    char magic[8] = {};
+    reader_.read(magic, 8);
+    reader_.read(reinterpret_cast<char*>(&recording_), sizeof(recording_));
+    if (!reader_ || std::memcmp(magic, kRecordingMagic, 8) != 0 || recording_.color_width <= 0 ||
+        recording_.color_height <= 0 || recording_.depth_width < 0 || recording_.depth_height < 0) {
+      reader_.close();
+      playback_failed_ = true;
+      return PXC_STATUS_ITEM_UNAVAILABLE;
+    }
+    reader_.seekg(0, std::ios::end);
+    const int64_t size = int64_t(reader_.tellg()) - kRecordingHeader;
+    frames_in_file_ = int32_t(size / FrameBytes());
+    play_index_ = 0;
+    return PXC_STATUS_NO_ERROR;
+  }
+  void set_play_paused(bool paused) { play_paused_ = paused; }
+  void set_realtime(bool realtime) { realtime_ = realtime; }
+  void set_play_index(int32_t index) { play_index_ = std::clamp(index, 0, frames_in_file_); }
+  int32_t play_index() const { return play_index_; }
+  int32_t frames_in_file() const { return frames_in_file_; }
   const PXCCapture::Sample* QuerySample() override { return &sample_; }
   void ReleaseFrame() override {}
   void FlushFrame() override {}
   void Close() override {
     ReleaseSample();
+    writer_.close();
+    reader_.close();
+    record_file_.clear();
+    playback_failed_ = false;
     segmentation_.Set(nullptr, 0, 0, 0);
     device_.reset();
     scene_.reset();
@@ -613,6 +673,47 @@ class SenseManager : public Object<PXCSenseManager>, public PXCSimulationTruth {
       }
     });
   }
+  int64_t FrameBytes() const {
+    return 16 + int64_t(recording_.color_width) * recording_.color_height * 2 +
+           int64_t(recording_.depth_width) * recording_.depth_height * 2;
+  }
+  void Record(Image& color, Image* depth) {
+    const int64_t stamps[2] = {color.QueryTimeStamp(), depth ? depth->QueryTimeStamp() : 0};
+    writer_.write(reinterpret_cast<const char*>(stamps), sizeof(stamps));
+    for (int y = 0; y < recording_.color_height; ++y)
+      writer_.write(reinterpret_cast<const char*>(color.pixels() + size_t(y) * color.pitch()),
+                    recording_.color_width * 2);
+    if (depth && recording_.depth_width > 0)
+      writer_.write(reinterpret_cast<const char*>(depth->pixels()),
+                    std::streamsize(recording_.depth_width) * recording_.depth_height * 2);
+    writer_.flush();
+  }
+  pxcStatus Play() {
+    if (play_index_ >= frames_in_file_) return PXC_STATUS_ITEM_UNAVAILABLE;
+    if (realtime_)
+      std::this_thread::sleep_until(start_ +
+                                    std::chrono::microseconds(int64_t(number_) * 100000 / 3));
+    reader_.clear();
+    reader_.seekg(kRecordingHeader + play_index_ * FrameBytes());
+    int64_t stamps[2] = {};
+    reader_.read(reinterpret_cast<char*>(stamps), sizeof(stamps));
+    const int w = recording_.color_width, h = recording_.color_height;
+    auto* color = new Image(w, h, PXCImage::PIXEL_FORMAT_YUY2, w * 2, stamps[0]);
+    reader_.read(reinterpret_cast<char*>(color->pixels()), std::streamsize(w) * h * 2);
+    ReleaseSample();
+    sample_.color = color;
+    if (recording_.depth_width > 0) {
+      auto* depth = new Image(recording_.depth_width, recording_.depth_height,
+                              PXCImage::PIXEL_FORMAT_DEPTH, recording_.depth_width * 2, stamps[1]);
+      reader_.read(reinterpret_cast<char*>(depth->pixels()),
+                   std::streamsize(recording_.depth_width) * recording_.depth_height * 2);
+      sample_.depth = depth;
+    }
+    if (!reader_) return PXC_STATUS_DEVICE_FAILED;
+    ++number_;
+    if (!play_paused_) ++play_index_;
+    return PXC_STATUS_NO_ERROR;
+  }
   void ReleaseSample() {
     if (sample_.color) sample_.color->Release();
     if (sample_.depth) sample_.depth->Release();
@@ -633,9 +734,44 @@ class SenseManager : public Object<PXCSenseManager>, public PXCSimulationTruth {
   std::chrono::steady_clock::time_point start_;
   PXCCapture::Sample sample_{nullptr, nullptr};
   std::vector<uint8_t> mask_;
+  struct RecordingSizes {
+    int32_t color_width, color_height, depth_width, depth_height;
+  } recording_{0, 0, 0, 0};
+  std::string record_file_;
+  std::ofstream writer_;
+  std::ifstream reader_;
+  int32_t frames_in_file_ = 0;
+  int32_t play_index_ = 0;
+  bool play_paused_ = false;
+  bool playback_failed_ = false;
+  bool realtime_ = true;
 };
 
 PXCCapture::Device* CaptureManager::QueryDevice() { return owner_->device(); }
+pxcStatus CaptureManager::SetFileName(const wchar_t* file, bool record) {
+  if (!file || !*file) return PXC_STATUS_PARAM_UNSUPPORTED;
+  std::string name;
+  for (const wchar_t* c = file; *c; ++c) {  // UTF-8 of the wide name
+    const uint32_t u = uint32_t(*c);
+    if (u < 0x80) {
+      name += char(u);
+    } else if (u < 0x800) {
+      name += char(0xC0 | (u >> 6)), name += char(0x80 | (u & 0x3F));
+    } else if (u < 0x10000) {
+      name += char(0xE0 | (u >> 12)), name += char(0x80 | ((u >> 6) & 0x3F)),
+          name += char(0x80 | (u & 0x3F));
+    } else {
+      name += char(0xF0 | (u >> 18)), name += char(0x80 | ((u >> 12) & 0x3F)),
+          name += char(0x80 | ((u >> 6) & 0x3F)), name += char(0x80 | (u & 0x3F));
+    }
+  }
+  return owner_->OpenRecording(name, record);
+}
+void CaptureManager::SetPause(bool pause) { owner_->set_play_paused(pause); }
+void CaptureManager::SetRealtime(bool realtime) { owner_->set_realtime(realtime); }
+void CaptureManager::SetFrameByIndex(int32_t frame) { owner_->set_play_index(frame); }
+int32_t CaptureManager::QueryFrameIndex() { return owner_->play_index(); }
+int32_t CaptureManager::QueryNumberOfFrames() { return owner_->frames_in_file(); }
 
 // Counted: a sense manager keeps its session alive after the creator released it.
 class Session : public Object<PXCSession> {

@@ -478,6 +478,7 @@ void InternalCamera::SetSimulationMode(Camera::SimulationMode simulation_mode) {
 std::string InternalCamera::SimulationFilename() {
   VANTISOL_CHECK(simulation_mode_ != Camera::SimulationMode::None);
   if (!playback_file_.empty()) return playback_file_;
+  if (simulation_mode_ == Camera::SimulationMode::Recording) return "recording.rssdk";
   const std::string config = "camera_simulator.conf";
   LOG(INFO) << "Reading camera simulator config file: " << config;
   std::ifstream in(config);

@@ -1,6 +1,8 @@
 #include "camera/internal_camera.h"
 
 #include <gtest/gtest.h>
+#include <limits.h>
+#include <unistd.h>
 
 #include <cstring>
 
@@ -253,6 +255,91 @@ TEST_F(InternalCameraTest, ColourPitchWiderThanTheRowIsCopiedWithoutThePadding) 
   ASSERT_NE(b, nullptr);
   const size_t bytes = size_t(a->color.size.width) * a->color.size.height * 2;
   EXPECT_EQ(std::memcmp(a->color.data.get(), b->color.data.get(), bytes), 0);
+}
+
+std::vector<uint8_t> Colour(const ImageData& frame) {
+  const uint8_t* p = frame.color.data.get();
+  return std::vector<uint8_t>(p, p + size_t(frame.color.size.width) * frame.color.size.height * 2);
+}
+
+TEST_F(InternalCameraTest, RecordsAndPlaysBack) {
+  test::ScopedScenario scenario;
+  test::TemporaryFolder folder;
+  std::vector<std::vector<uint8_t>> recorded;
+  char previous[PATH_MAX];
+  ASSERT_NE(getcwd(previous, sizeof(previous)), nullptr);
+  ASSERT_EQ(chdir(folder.str().c_str()), 0);
+  {
+    auto camera = First();
+    ASSERT_NE(camera, nullptr);
+    auto internal = camera->internal_camera();
+    internal->EnableDepthmap();
+    internal->SetSimulationMode(Camera::SimulationMode::Recording);
+    for (int i = 0; i < 3; ++i) {
+      auto frame = Step(*internal);
+      ASSERT_NE(frame, nullptr);
+      recorded.push_back(Colour(*frame));
+    }
+    internal->CloseDevice();
+  }
+  ASSERT_EQ(chdir(previous), 0);
+  const std::string file = folder.str() + "/recording.rssdk";
+
+  CameraRealSense player(file);
+  {
+    auto internal = player.internal_camera();
+    internal->EnableDepthmap();
+    internal->SetSimulationMode(Camera::SimulationMode::FrameByFrame);
+    EXPECT_EQ(internal->TotalFrames(), 3);
+    auto first = Step(*internal);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(Colour(*first), recorded[0]);
+    EXPECT_EQ(first->depth.size, (Size{640, 480}));
+    EXPECT_EQ(internal->current_frame(), 1);
+    auto second = Step(*internal);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(Colour(*second), recorded[1]);
+    test::LogCapture log;
+    EXPECT_EQ(Step(*internal), nullptr);
+    EXPECT_EQ(log.Count("This was the last frame, closing..."), 1);
+    internal->SetCurrentFrame(7);  // clamped without looping
+    EXPECT_EQ(internal->current_frame(), 2);
+    internal->set_loop(true);
+    internal->SetCurrentFrame(7);
+    EXPECT_EQ(internal->current_frame(), 1);
+  }
+
+  // Looping real-time playback goes round and its clock runs on.
+  CameraRealSense looping(file);
+  auto internal = looping.internal_camera();
+  internal->set_loop(true);
+  std::vector<int64_t> stamps;
+  for (int i = 0; i < 5; ++i) {
+    auto frame = Step(*internal);
+    ASSERT_NE(frame, nullptr);
+    stamps.push_back(frame->color.time_stamp);
+  }
+  for (size_t i = 1; i < stamps.size(); ++i) EXPECT_GT(stamps[i], stamps[i - 1]);
+  EXPECT_GE(stamps[3] - stamps[2], 1000000000);
+
+  CameraRealSense ended(file);
+  auto once = ended.internal_camera();
+  for (int i = 0; i < 3; ++i) EXPECT_NE(Step(*once), nullptr);
+  test::LogCapture log;
+  EXPECT_EQ(Step(*once), nullptr);
+  EXPECT_EQ(log.Count("No more frames... closing"), 1);
+}
+
+TEST_F(InternalCameraTest, PlaybackOfAMissingFileIsAFailedCheck) {
+  test::ScopedScenario scenario;
+  test::LogCapture log;
+  CameraRealSense player("/nonexistent/recording.rssdk");
+  auto internal = player.internal_camera();
+  EXPECT_THROW(internal->SetCurrentFrame(3), std::runtime_error);
+  EXPECT_EQ(internal->current_frame(), 0);
+  bool failed = false;
+  for (const auto& line : log.lines()) failed |= line.find("SetFileName(") != std::string::npos;
+  EXPECT_TRUE(failed);
 }
 
 }  // namespace
