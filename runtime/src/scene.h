@@ -16,7 +16,8 @@ namespace pxcsim {
 // threads block rather than spin, which keeps a busy machine's other work going.
 template <typename Body>
 void ParallelFor(int64_t count, Body body) {
-  constexpr int64_t kChunk = 8;
+  // Rows of an image or pixels: either way enough work per grab.
+  const int64_t kChunk = count > 100000 ? 4096 : 8;
   std::atomic<int64_t> next{0};
   auto work = [&] {
     for (int64_t begin; (begin = next.fetch_add(kChunk)) < count;)

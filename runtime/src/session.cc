@@ -423,13 +423,14 @@ class SegmentationModule : public Object<PXC3DSeg>, public VideoModule {
     if (paused_ || !frame_ || frame_->color_bgr.empty()) return nullptr;
     auto* image = new Image(width_, height_, PXCImage::PIXEL_FORMAT_RGB32, width_ * 4, time_stamp_);
     uint8_t* d = image->pixels();
-    const size_t n = size_t(width_) * height_;
-    for (size_t i = 0; i < n; ++i) {
-      d[i * 4] = frame_->color_bgr[i * 3];
-      d[i * 4 + 1] = frame_->color_bgr[i * 3 + 1];
-      d[i * 4 + 2] = frame_->color_bgr[i * 3 + 2];
-      d[i * 4 + 3] = frame_->person[i] ? 255 : 0;
-    }
+    ParallelFor(int64_t(width_) * height_, [&](int64_t begin, int64_t end) {
+      for (int64_t i = begin; i < end; ++i) {
+        d[i * 4] = frame_->color_bgr[size_t(i) * 3];
+        d[i * 4 + 1] = frame_->color_bgr[size_t(i) * 3 + 1];
+        d[i * 4 + 2] = frame_->color_bgr[size_t(i) * 3 + 2];
+        d[i * 4 + 3] = frame_->person[size_t(i)] ? 255 : 0;
+      }
+    });
     return image;
   }
   void Set(const Frame* frame, int width, int height, int64_t time_stamp) {
