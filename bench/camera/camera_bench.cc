@@ -1,0 +1,67 @@
+// Frame time of the simulated runtime and of the camera's frame assembly on top of it.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+
+#include <fstream>
+#include <string>
+
+#include "camera/camera_realsense.h"
+#include "camera/session.h"
+
+namespace vantisol {
+namespace {
+
+void Unpaced() {
+  const std::string file = "/tmp/vantisol-bench-camera-scenario.json";
+  std::ofstream(file) << "{\"paced\": false}";
+  setenv("VANTISOL_CAMERA_SCENARIO", file.c_str(), 1);
+}
+
+// The runtime alone: 1280x720 colour, 640x480 depth and the face module.
+void BM_RuntimeFrame(benchmark::State& state) {
+  Unpaced();
+  PXCPtr<PXCSession> session(CreateSession());
+  if (!session) {
+    state.SkipWithError("no runtime");
+    return;
+  }
+  void* instance = nullptr;
+  session->CreateImpl(nullptr, PXCSenseManager::CUID, &instance);
+  PXCPtr<PXCSenseManager> manager(static_cast<PXCSenseManager*>(instance));
+  manager->EnableStream(PXCCapture::STREAM_TYPE_COLOR, 1280, 720);
+  manager->EnableStream(PXCCapture::STREAM_TYPE_DEPTH, 640, 480);
+  manager->EnableModule(PXCFaceModule::CUID);
+  if (manager->Init() != PXC_STATUS_NO_ERROR) {
+    state.SkipWithError("no device");
+    return;
+  }
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(manager->AcquireFrame(true, -1));
+    manager->ReleaseFrame();
+  }
+}
+BENCHMARK(BM_RuntimeFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// One capture step as the pipeline sets the camera up: faces, depth, mapped depth, segmentation.
+void BM_CaptureStep(benchmark::State& state) {
+  Unpaced();
+  auto cameras = CameraRealSense::GetCameras();
+  if (cameras.empty()) {
+    state.SkipWithError("no camera");
+    return;
+  }
+  CameraRealSense& camera = *cameras[0];
+  camera.EnableFaceTracking();
+  camera.EnableDepthmap();
+  camera.EnableDepthProjection();
+  camera.EnableSegmentation(true);
+  auto internal = camera.internal_camera();
+  internal->Device();
+  for (auto _ : state) benchmark::DoNotOptimize(internal->Run());
+}
+BENCHMARK(BM_CaptureStep)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+}  // namespace vantisol
+
+BENCHMARK_MAIN();

@@ -1,0 +1,245 @@
+#include "camera/camera_realsense.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "test_support.h"
+
+namespace vantisol {
+namespace {
+
+std::unique_ptr<CameraRealSense> First() {
+  auto cameras = CameraRealSense::GetCameras();
+  return cameras.empty() ? nullptr : std::move(cameras[0]);
+}
+
+// Counts frames and stops from the camera thread; waits on them without sleeping.
+class Observer {
+ public:
+  explicit Observer(Camera& camera) {
+    frames_ = camera.frame_signal_.connect([this](std::shared_ptr<const ImageData>) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++frame_count_;
+      changed_.notify_all();
+    });
+    stops_ = camera.stopped_signal_.connect([this] {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++stop_count_;
+      changed_.notify_all();
+    });
+  }
+  void WaitForFrames(int count) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return frame_count_ >= count; });
+  }
+  void WaitForStop() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return stop_count_ > 0; });
+  }
+  int frames() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return frame_count_;
+  }
+  int stops() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return stop_count_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int frame_count_ = 0;
+  int stop_count_ = 0;
+  utils::ScopedConnection frames_, stops_;
+};
+
+TEST(CameraRealSense, EnumeratesOneCameraPerCaptureModule) {
+  {
+    test::ScopedScenario scenario(R"({"devices": ["generic", "F200", "SR300"]})");
+    test::LogCapture log;
+    auto cameras = CameraRealSense::GetCameras();
+    ASSERT_EQ(cameras.size(), 1u);
+    EXPECT_FLOAT_EQ(cameras[0]->BrightnessControlGain(), 0.25f);  // the F200 came first
+    EXPECT_EQ(cameras[0]->BrightnessControlInterval(), 2500000000);
+    EXPECT_EQ(log.Count("Found generic camera: Simulated Webcam"), 1);
+    EXPECT_EQ(log.Count("Found F200: Simulated Depth Camera F200"), 1);
+    EXPECT_EQ(log.Count("Found SR300: Simulated Depth Camera SR300"), 0);
+  }
+  {
+    test::ScopedScenario scenario(R"({"devices": ["generic"]})");
+    EXPECT_TRUE(CreateCameras().empty());
+  }
+  test::ScopedScenario scenario;
+  auto cameras = CreateCameras();
+  ASSERT_EQ(cameras.size(), 1u);
+  EXPECT_FLOAT_EQ(cameras[0]->BrightnessControlGain(), 0.05f);
+  EXPECT_EQ(cameras[0]->BrightnessControlInterval(), 250000000);
+}
+
+TEST(CameraRealSense, StartsOnceAndStopsAndRestarts) {
+  test::ScopedScenario scenario;
+  auto camera = First();
+  ASSERT_NE(camera, nullptr);
+  camera->EnableFaceTracking();
+  camera->EnableDepthmap();
+  Observer observer(*camera);
+  test::LogCapture log;
+  camera->Start();
+  camera->Start();
+  EXPECT_EQ(log.Count("Start"), 2);
+  observer.WaitForFrames(3);
+  EXPECT_EQ(log.Count("Running..."), 1);
+  camera->Stop();
+  EXPECT_FALSE(camera->internal_camera()->device_open());
+  const int frames = observer.frames();
+  camera->Start();
+  observer.WaitForFrames(frames + 2);
+  camera->Stop();
+  EXPECT_EQ(observer.stops(), 0);
+}
+
+TEST(CameraRealSense, StopBeforeStartLeavesTheDeviceOpen) {
+  test::ScopedScenario scenario;
+  auto camera = First();
+  ASSERT_NE(camera, nullptr);
+  camera->ColorBrightness();  // opens the device
+  test::LogCapture log;
+  camera->Stop();
+  EXPECT_EQ(log.Count("Stop"), 1);
+  EXPECT_TRUE(camera->internal_camera()->device_open());
+}
+
+TEST(CameraRealSense, ALoopThatEndsByItselfSignalsStoppedOnce) {
+  test::ScopedScenario scenario(R"({"frames": 3})");
+  auto camera = First();
+  ASSERT_NE(camera, nullptr);
+  Observer observer(*camera);
+  camera->Start();
+  observer.WaitForStop();
+  camera->Stop();
+  EXPECT_EQ(observer.stops(), 1);
+  EXPECT_EQ(observer.frames(), 3);
+}
+
+TEST(CameraRealSense, AFailedStartReachesTheCallerAndFreesTheLock) {
+  test::ScopedScenario scenario;
+  auto camera = First();
+  ASSERT_NE(camera, nullptr);
+  camera->EnableFaceTracking();
+  camera->SetColorResolution({1920, 1080});  // more than the face module can take
+  try {
+    camera->Start();
+    ADD_FAILURE() << "no exception";
+  } catch (const std::runtime_error& error) {
+    EXPECT_EQ(std::string(error.what()), "CameraRealSense: Could not initialize camera: -4");
+  }
+  camera->SetColorResolution({1280, 720});
+  Observer observer(*camera);
+  camera->Start();
+  observer.WaitForFrames(1);
+  camera->Stop();
+}
+
+TEST(CameraRealSense, BrightnessIsSentAsAWholeNumber) {
+  test::ScopedScenario scenario;
+  auto camera = First();
+  ASSERT_NE(camera, nullptr);
+  camera->SetColorBrightness(12.7f);
+  EXPECT_FLOAT_EQ(camera->ColorBrightness(), 12);
+  float min = 0, max = 0;
+  camera->GetColorBrightnessRange(&min, &max);
+  EXPECT_FLOAT_EQ(min, 0);
+  EXPECT_FLOAT_EQ(max, 128);
+  camera->GetColorBrightnessRange(nullptr, nullptr);
+
+  test::ScopedScenario f200(R"({"devices": ["F200"]})");
+  auto other = First();
+  ASSERT_NE(other, nullptr);
+  other->SetColorBrightness(-5.9f);
+  EXPECT_FLOAT_EQ(other->ColorBrightness(), -5);
+  other->GetColorBrightnessRange(&min, &max);
+  EXPECT_FLOAT_EQ(min, -64);
+}
+
+TEST(CameraRealSense, PlaybackSendsNoBrightness) {
+  test::ScopedScenario scenario;
+  auto camera = First();
+  ASSERT_NE(camera, nullptr);
+  camera->SetSimulationMode(Camera::SimulationMode::Realtime, false);
+  test::LogCapture log;
+  camera->SetColorBrightness(20);
+  EXPECT_FALSE(camera->internal_camera()->device_open());
+  EXPECT_EQ(log.Count("SetColorBrightness: 20"), 1);
+  EXPECT_EQ(log.lines().size(), 1u);
+}
+
+TEST(CameraRealSense, AFailedBrightnessQueryGives32767) {
+  test::ScopedScenario scenario(R"({"fail_property_queries": true})");
+  auto camera = First();
+  ASSERT_NE(camera, nullptr);
+  EXPECT_FLOAT_EQ(camera->ColorBrightness(), 32767);
+  float min = 0, max = 0;
+  camera->GetColorBrightnessRange(&min, &max);
+  EXPECT_FLOAT_EQ(min, 32767);
+  EXPECT_FLOAT_EQ(max, 32767);
+}
+
+TEST(CameraRealSense, FlagsAndPlaybackChecks) {
+  test::ScopedScenario scenario;
+  auto camera = First();
+  ASSERT_NE(camera, nullptr);
+  camera->SetPaused(true);
+  EXPECT_TRUE(camera->paused());
+  camera->SetLoop(true);
+  EXPECT_TRUE(camera->loop());
+  test::LogCapture log;
+  camera->SetFrameByIndex(3);
+  EXPECT_EQ(log.Count("Check failed: [camera->simulation_mode() == SimulationMode::FrameByFrame] "),
+            1);
+}
+
+TEST(TicketLock, ServesCallersInArrivalOrder) {
+  TicketLock lock;
+  lock.Take();
+  std::mutex mutex;
+  std::vector<int> order;
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 4; ++i) {
+    threads.emplace_back([&, i] {
+      lock.Take();
+      {
+        std::lock_guard<std::mutex> guard(mutex);
+        order.push_back(i);
+      }
+      lock.Release();
+    });
+    // The next caller starts only once this one holds its ticket.
+    while (lock.tickets_issued() != uint32_t(i + 2)) std::this_thread::yield();
+  }
+  lock.Release();
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3}));
+}
+
+TEST(CameraRealSense, OtherThreadsGetTheirTurnWhileCapturing) {
+  test::ScopedScenario scenario;
+  auto camera = First();
+  ASSERT_NE(camera, nullptr);
+  Observer observer(*camera);
+  camera->Start();
+  observer.WaitForFrames(1);
+  // The capture thread asks again at once after every frame; the ticket order still lets
+  // every other caller in after its current step.
+  for (int i = 0; i < 20; ++i) camera->SetSingleUserMode(i % 2 == 0);
+  const int frames = observer.frames();
+  observer.WaitForFrames(frames + 1);
+  camera->Stop();
+}
+
+}  // namespace
+}  // namespace vantisol
