@@ -16,14 +16,16 @@ uniform int w;
 uniform int h;
 uniform mat3 depth_cam_K;
 out vec3 normal_out;
+mat3 K_inverse;
 vec3 Eye(vec2 position) {
   float z = float(texelFetch(depth_texture, ivec2(position), 0).r) / 1000.0;
-  return inverse(depth_cam_K) * vec3(position * z, z);
+  return K_inverse * vec3(position * z, z);
 }
 float Depth(ivec2 q) { return float(texelFetch(depth_texture, q, 0).r); }
 void main() {
   const ivec2 kOffsets[8] = ivec2[8](ivec2(-1, 1), ivec2(0, 1), ivec2(1, 1), ivec2(1, 0),
                                      ivec2(1, -1), ivec2(0, -1), ivec2(-1, -1), ivec2(-1, 0));
+  K_inverse = inverse(depth_cam_K);
   vec3 p = Eye(gl_FragCoord.xy);
   vec3 sum = vec3(0.0);
   for (int i = 0; i < 8; ++i) {

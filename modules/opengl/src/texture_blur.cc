@@ -126,12 +126,14 @@ std::string GenerateGaussFunctionCode(int kernel_size) {
        << "vec4 GaussianBlur(sampler2D input_texture, vec2 coordinates, vec2 pixel_offset) {\n"
        << "  vec4 result = vec4(0.0);\n"
        << GenerateWeigthtsAndOffsets(kernel_size) << "\n"
-       << "  for (int i = 0; i < num_steps; ++i) {\n"
-       << "    vec2 offset = kOffsets[i] * pixel_offset;\n"
-       << "    result += kWeights[i] * (texture(input_texture, coordinates + offset) +\n"
-       << "                             texture(input_texture, coordinates - offset));\n"
-       << "  }\n"
-       << "  return result;\n"
+       << "  vec2 offset;\n";
+  // Unrolled, so that every weight and offset is a constant of its own statement.
+  for (int i = 0; i < (kernel_size + 1) / 4; ++i) {
+    text << "  offset = kOffsets[" << i << "] * pixel_offset;\n"
+         << "  result += kWeights[" << i << "] * (texture(input_texture, coordinates + offset) +\n"
+         << "      texture(input_texture, coordinates - offset));\n";
+  }
+  text << "  return result;\n"
        << "}\n";
   return text.str();
 }
