@@ -118,6 +118,7 @@ void DepthProjection::Project(Calibration& source_calibration, Texture& depth_te
     initialized_ = true;
   }
   glEnable(GL_DEPTH_TEST);
+  glDepthFunc(GL_LESS);
   {
     ViewportGuard viewport(target);
     glBindFramebuffer(GL_FRAMEBUFFER, framebuffer_);

@@ -255,8 +255,9 @@ void Texture::SetInterpolation(int mode) {
 void Texture::UpdateInterpolation() const {
   const bool integer = IsIntegerFormat(format_);
   if (interpolation_ == Linear && integer) {
-    LOG(WARNING) << "Interpolation set to linear, but using integer format! Disabling "
-                    "interpolation...";
+    // clang-format off
+    LOG(WARNING) << "Interpolation set to linear, but using integer format! Disabling interpolation...";
+    // clang-format on
     interpolation_ = Default;
   }
   const bool linear = interpolation_ == Linear || (interpolation_ == Default && !integer);

@@ -75,7 +75,9 @@ void DrawPass(Shader& shader, const ScreenQuad& quad, Texture& target) {
 }  // namespace
 
 std::vector<float> GetGaussKernelValues(float sigma, int kernel_size) {
-  VANTISOL_CHECK(kernel_size % 2 == 1) << "Must be symmetric";
+  // clang-format off
+  VANTISOL_CHECK(kernel_size%2 == 1) << "Must be symmetric";
+  // clang-format on
   const int h = kernel_size / 2;
   std::vector<float> values;
   float sum = 0;
@@ -92,8 +94,10 @@ std::vector<float> GetGaussKernelValues(float sigma, int kernel_size) {
 }
 
 std::string GenerateWeigthtsAndOffsets(int kernel_size) {
-  VANTISOL_CHECK((kernel_size % 2) == 1);
-  VANTISOL_CHECK((((kernel_size / 2) + 1) % 2) == 0);
+  // clang-format off
+  VANTISOL_CHECK((kernel_size%2) == 1);
+  VANTISOL_CHECK((((kernel_size/2)+1)%2) == 0);
+  // clang-format on
   const std::vector<float> kernel = GetGaussKernelValues(Sigma(kernel_size), kernel_size);
   VANTISOL_CHECK((kernel.size() % 2) == 0);
   const int num_steps = static_cast<int>(kernel.size()) / 2;
@@ -171,9 +175,9 @@ void TextureBlur::Blur(Texture& source_texture, Texture& target_texture, Texture
     // The condition as written reads through a null alpha texture; this one does not.
     if (!(source_texture.channels() == 4 ||
           (alpha_texture && (alpha_texture->channels() == 4 || alpha_texture->channels() == 1)))) {
-      CLOG(FATAL, "default") << "Check failed: [source_texture.channels() == 4 || (alpha_texture "
-                                "&& alpha_texture->channels() == 4 || alpha_texture->channels() "
-                                "== 1)] ";
+      // clang-format off
+      CLOG(FATAL, "default") << "Check failed: [source_texture.channels() == 4 || (alpha_texture && alpha_texture->channels() == 4 || alpha_texture->channels() == 1)] ";
+      // clang-format on
     }
     VANTISOL_CHECK(target_texture.channels() == 4);
     if (!mask_shader_) {

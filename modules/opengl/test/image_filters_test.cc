@@ -13,19 +13,11 @@
 namespace vantisol {
 namespace {
 
-Image RandomImage(Size size, Image::Format format, unsigned seed) {
-  Image image(size, format);
-  std::mt19937 random(seed);
-  for (int i = 0; i < size.width * size.height * Image::pixel_size(format); ++i)
-    image.data.get()[i] = uint8_t(random());
-  return image;
-}
-
 uint8_t ToByte(float value) { return uint8_t(std::lround(std::clamp(value, 0.f, 1.f) * 255)); }
 
 TEST(ColorConverterTest, MatchesTheFormulaAndOpenCv) {
   const Size size{64, 16};
-  Image yuy2 = RandomImage(size, Image::Format::kYUY2, 3);
+  Image yuy2 = test::RandomImage(size, Image::Format::kYUY2, 3);
   // Keep to the video range so that OpenCV's rounding of the same standard is comparable.
   for (int i = 0; i < size.width * size.height * 2; ++i)
     yuy2.data.get()[i] = uint8_t(16 + yuy2.data.get()[i] % 220);
@@ -76,7 +68,7 @@ TEST(ColorConverterTest, BlackWhiteAndOffset) {
 
 TEST(BilateralFilterTest, MatchesCpuFormulaWithClampedEdges) {
   const Size size{24, 17};
-  Image image = RandomImage(size, Image::Format::kRGBA, 9);
+  Image image = test::RandomImage(size, Image::Format::kRGBA, 9);
   Texture input(image), output(Image::Format::kRGBA);
   BilateralFilter filter;
   filter.sigma_r = 0.2f;

@@ -14,14 +14,6 @@
 namespace vantisol {
 namespace {
 
-Image Random(Size size, Image::Format format, unsigned seed) {
-  Image image(size, format);
-  std::mt19937 random(seed);
-  for (int i = 0; i < size.width * size.height * Image::pixel_size(format); ++i)
-    image.data.get()[i] = uint8_t(random());
-  return image;
-}
-
 // One direction of the full (not paired) kernel with clamp-to-edge reads, rounded to 8 bits.
 std::vector<uint8_t> Convolve(const std::vector<uint8_t>& in, Size size, bool horizontal,
                               const std::vector<float>& half) {
@@ -80,7 +72,7 @@ TEST(TextureBlurTest, MatchesCpuConvolutionEveryPixel) {
     TextureBlur blur;
     blur.SetKernelSize(steps);
     const Size size{37, 23};
-    Image image = Random(size, Image::Format::kRGBA, steps);
+    Image image = test::RandomImage(size, Image::Format::kRGBA, steps);
     Texture source(image), target(Image::Format::kRGBA);
     blur.Blur(source, target, nullptr);
     const int width = 4 * steps - 1;
@@ -149,7 +141,8 @@ TEST(TextureBlenderTest, AlphaZeroAndOneAndChecks) {
   const Size size{9, 4};
   Image alpha_image(size, Image::Format::kGray8);
   for (int i = 0; i < 36; ++i) alpha_image.data.get()[i] = (i % 3 == 0) ? 255 : 0;
-  Image fg = Random(size, Image::Format::kRGBA, 1), bg = Random(size, Image::Format::kRGBA, 2);
+  Image fg = test::RandomImage(size, Image::Format::kRGBA, 1),
+        bg = test::RandomImage(size, Image::Format::kRGBA, 2);
   Texture foreground(fg), background(bg), alpha(alpha_image), target(Image::Format::kRGBA);
   blender.Blend(foreground, background, target, alpha);
   const Image result = target.Download();
@@ -160,7 +153,7 @@ TEST(TextureBlenderTest, AlphaZeroAndOneAndChecks) {
     }
   EXPECT_EQ(result.data.get()[3], 255);
   test::LogCapture log;
-  Texture small(Random({2, 2}, Image::Format::kRGBA, 3));
+  Texture small(test::RandomImage({2, 2}, Image::Format::kRGBA, 3));
   blender.Blend(foreground, small, target, foreground);
   EXPECT_EQ(log.Count("FATAL Check failed: [foreground_texture.size() == "
                       "background_texture.size()] "),

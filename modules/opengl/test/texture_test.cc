@@ -14,20 +14,6 @@ using namespace gl;
 namespace vantisol {
 namespace {
 
-Image RandomImage(Size size, Image::Format format, unsigned seed) {
-  Image image(size, format);
-  std::mt19937 random(seed);
-  const size_t bytes = size_t(size.width) * size.height * Image::pixel_size(format);
-  if (format == Image::Format::kRGB32F || format == Image::Format::kDepth32) {
-    auto* values = reinterpret_cast<float*>(image.data.get());
-    std::uniform_real_distribution<float> value(0.0f, 1.0f);
-    for (size_t i = 0; i < bytes / 4; ++i) values[i] = value(random);
-  } else {
-    for (size_t i = 0; i < bytes; ++i) image.data.get()[i] = uint8_t(random());
-  }
-  return image;
-}
-
 bool SameBytes(const Image& a, const Image& b) {
   if (a.format == Image::Format::kDepth32 && a.size == b.size && a.format == b.format) {
     // Depth is stored as 32-bit fixed point: the float round trip is exact to about 2^-24.
@@ -55,7 +41,7 @@ class TextureRoundTrip : public testing::TestWithParam<Image::Format> {};
 TEST_P(TextureRoundTrip, UploadThenDownloadGivesTheSamePixels) {
   // Odd widths exercise every row alignment.
   for (Size size : {Size{37, 11}, Size{64, 3}}) {
-    const Image image = RandomImage(size, GetParam(), 7);
+    const Image image = test::RandomImage(size, GetParam(), 7);
     Texture texture(image);
     EXPECT_NE(texture.id(), 0u);
     EXPECT_EQ(texture.size(), size);
@@ -63,7 +49,7 @@ TEST_P(TextureRoundTrip, UploadThenDownloadGivesTheSamePixels) {
     EXPECT_TRUE(SameBytes(texture.Download(), image)) << GetParam();
     // An upload of the same size and format updates in place.
     const GLuint id = texture.id();
-    const Image second = RandomImage(size, GetParam(), 8);
+    const Image second = test::RandomImage(size, GetParam(), 8);
     texture.Assign(second);
     EXPECT_EQ(texture.id(), id);
     EXPECT_TRUE(SameBytes(texture.Download(), second)) << GetParam();

@@ -32,7 +32,8 @@ class GLCamera {
 // Sets "model", "view" and "proj" (the perspective matrix) of a program from a camera.
 void SetCameraUniforms(const ShaderInterface& shader, const GLCamera& camera);
 
-// GPU buffers of an indexed triangle mesh; the owner binds them for drawing.
+// GPU buffers of an indexed triangle mesh; the owner binds them for drawing (as the attributes
+// "position_in" and "normal_in").
 class GLMesh {
  public:
   GLMesh();
