@@ -136,6 +136,23 @@ TEST(TextureBlurTest, MaskedPersonNeverBleeds) {
   EXPECT_EQ(log.CountPrefix("FATAL Check failed: [source_texture.channels() == 4 || "), 1);
 }
 
+TEST(TextureBlurTest, NoUnmaskedPixelInTheKernelGivesBlack) {
+  TextureBlur blur;
+  blur.SetKernelSize(3);
+  blur.use_alpha_mask_ = true;
+  Image colour = test::RandomImage({12, 12}, Image::Format::kRGBA, 4);
+  for (int i = 0; i < 144; ++i) colour.data.get()[4 * i + 3] = 0;  // every pixel masked out
+  Texture source(colour), target(Image::Format::kRGBA);
+  blur.Blur(source, target, nullptr);
+  const Image result = target.Download();
+  for (int i = 0; i < 144; ++i) {
+    ASSERT_EQ(result.data.get()[4 * i], 0) << i;
+    ASSERT_EQ(result.data.get()[4 * i + 1], 0) << i;
+    ASSERT_EQ(result.data.get()[4 * i + 2], 0) << i;
+    ASSERT_EQ(result.data.get()[4 * i + 3], 255) << i;
+  }
+}
+
 TEST(TextureBlenderTest, AlphaZeroAndOneAndChecks) {
   TextureBlender blender;
   const Size size{9, 4};
