@@ -1,0 +1,34 @@
+#pragma once
+
+#include <glbinding/gl/types.h>
+
+#include <functional>
+#include <memory>
+#include <mutex>
+
+#include "opengl/texture.h"
+
+namespace vantisol {
+
+// A texture lent out under a mutex, with a GPU fence left by each borrower so that the next one,
+// possibly in another sharing context, waits for the previous borrower's GL work.
+class LockedTexture {
+ public:
+  using Loan = std::unique_ptr<Texture, std::function<void(Texture*)>>;
+
+  explicit LockedTexture(Image::Format format);
+  virtual ~LockedTexture();
+  LockedTexture(const LockedTexture&) = delete;
+  LockedTexture& operator=(const LockedTexture&) = delete;
+
+  // Blocks until the texture is free; the loan ends when the pointer is destroyed, on a thread with
+  // a current context that shares objects with the texture's.
+  Loan Lock();
+
+ private:
+  Texture texture_;
+  std::mutex mutex_;
+  gl::GLsync fence_ = nullptr;
+};
+
+}  // namespace vantisol
