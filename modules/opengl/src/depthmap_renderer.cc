@@ -142,7 +142,11 @@ void DepthmapRenderer::Draw(const Texture& depth, const Calibration& depth_calib
   if (size.empty()) return;
   if (size != size_) {
     size_ = size;
-    grid_mesh_ = std::make_unique<GridMesh>(size.width, size.height);
+    if (grid_mesh_) {
+      grid_mesh_->Resize(size.width, size.height);  // keeps its GL buffers
+    } else {
+      grid_mesh_ = std::make_unique<GridMesh>(size.width, size.height);
+    }
     normal_texture_->Resize(size);
   }
   const Eigen::Matrix3f depth_K = ToMatrix(depth_calibration.K);

@@ -172,7 +172,7 @@ void TextureBlur::Blur(Texture& source_texture, Texture& target_texture, Texture
   glBindFramebuffer(GL_FRAMEBUFFER, framebuffer_);
 
   if (use_alpha_mask_) {
-    // The condition as written reads through a null alpha texture; this one does not.
+    // The logged condition would dereference a null alpha texture; the tested one does not.
     if (!(source_texture.channels() == 4 ||
           (alpha_texture && (alpha_texture->channels() == 4 || alpha_texture->channels() == 1)))) {
       // clang-format off
