@@ -114,6 +114,7 @@ void GAnalytics::Private::postMessage() {
 
   const QDateTime now = clock_();
   const auto age = [&now](const Hit& hit) { return hit.time.msecsTo(now); };
+  // Hits that could not go out within four hours are dropped unsent.
   while (!queue_.isEmpty() && age(queue_.head()) > kMaxAgeMs) queue_.dequeue();
   if (queue_.isEmpty()) {
     emit postNextMessage();
