@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "child_process.h"
 #include "gl_test.h"
@@ -183,6 +185,31 @@ TEST_F(PluginInterfaceTest, ABlockThatCannotBeMappedIsNeverWrittenAndTheFlagStay
   std::string block;
   ASSERT_TRUE(Read(*client, &block));
   EXPECT_TRUE(block == ExpectedBlock());
+}
+
+TEST_F(PluginInterfaceTest, AnotherThreadReadsConsistentSizesWhileFramesArePublished) {
+  auto writer = MakeWriter();
+  auto output = Output({320, 240});
+  auto client = StartClient(640, 480);
+  std::atomic<bool> done{false};
+  std::vector<Size> seen;
+  std::thread reader([&] {
+    while (!done) {
+      const Size size = writer->requested_size();
+      if (seen.empty() || seen.back() != size) seen.push_back(size);
+    }
+  });
+  for (int round = 0; round < 20; ++round) {
+    Ask(*client, round % 2 ? 640 : 320, round % 2 ? 480 : 240);
+    writer->Process(output, latency_);
+  }
+  done = true;
+  reader.join();
+  for (const Size& size : seen) {
+    EXPECT_TRUE(size == (Size{-1, -1}) || size == (Size{320, 240}) || size == (Size{640, 480}))
+        << size;
+  }
+  EXPECT_EQ(signals_.size(), 20u);  // the client asked for another size before every frame
 }
 
 }  // namespace
