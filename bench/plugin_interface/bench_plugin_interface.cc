@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <random>
 
+#include "opengl/locked_texture.h"
 #include "opengl_qt/opengl_context.h"
 #include "plugin_interface/plugin_interface.h"
 #include "utils/logging.h"

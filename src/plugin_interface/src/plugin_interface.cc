@@ -4,6 +4,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "opengl/locked_texture.h"
 #include "utils/logging.h"
 
 namespace vantisol {

@@ -13,6 +13,7 @@
 
 #include "child_process.h"
 #include "gl_test.h"
+#include "opengl/locked_texture.h"
 #include "test_folder.h"
 
 namespace vantisol {

@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "gl_test.h"
+#include "opengl/locked_texture.h"
 
 namespace vantisol {
 namespace {

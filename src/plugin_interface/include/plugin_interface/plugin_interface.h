@@ -5,12 +5,15 @@
 #include <memory>
 #include <mutex>
 
-#include "opengl/locked_texture.h"
 #include "utils/camera_image.h"
 #include "utils/latency_calculator.h"
 #include "utils/shared_memory_image.h"
 
 namespace vantisol {
+
+// Declared only, so that this header stays free of the GL bindings: the window that includes it
+// also includes Qt's own GL headers.
+class LockedTexture;
 
 // The program's side of the frame channel to the virtual camera: registers as the channel's
 // server, follows the size the client asks for, and copies each finished frame of that size into
