@@ -46,6 +46,14 @@ const uint8_t* MarkTexel(const Image& image, const Rectangle& r, float u, float 
   return Pixel(image, x, y);
 }
 
+// A fresh 640 × 480 output with the mark drawn once.
+Image Watermarked640x480() {
+  WatermarkRenderer watermark;
+  auto output = Output({640, 480});
+  watermark.Render(output);
+  return Read(output);
+}
+
 struct SizeCase {
   Size size;
   Rectangle expected;  // worked out by hand from the placement rule
@@ -89,10 +97,7 @@ TEST(WatermarkRenderer, LandsInItsRectangleAtEveryOutputSizeAndNowhereElse) {
 }
 
 TEST(WatermarkRenderer, IsUprightAndNotMirrored) {
-  WatermarkRenderer watermark;
-  auto output = Output({640, 480});
-  watermark.Render(output);
-  const Image image = Read(output);
+  const Image image = Watermarked640x480();
   const Rectangle r{6, 412, 192, 48};
   auto red = [](const uint8_t* p) { return p[0] > 180 && p[1] < 80 && p[2] < 80; };
   // The red square is in the mark's top-left corner, which is the smallest row of the output
@@ -103,10 +108,7 @@ TEST(WatermarkRenderer, IsUprightAndNotMirrored) {
 }
 
 TEST(WatermarkRenderer, BlendsByTheMarksAlpha) {
-  WatermarkRenderer watermark;
-  auto output = Output({640, 480});
-  watermark.Render(output);
-  const Image image = Read(output);
+  const Image image = Watermarked640x480();
   const Rectangle r{6, 412, 192, 48};
   // A clear texel inside the frame leaves the frame's pixel as it was.
   EXPECT_TRUE(IsBackground(MarkTexel(image, r, 96, 32)));
