@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace vantisol {
+namespace test {
+
+// Qt's warnings and errors since the last call (the test binary records every Qt message).
+QStringList TakeQtWarnings();
+
+// The text of a form file in the source tree.
+QString ReadForm(const QString& file_name);
+
+}  // namespace test
+}  // namespace vantisol
