@@ -349,8 +349,7 @@ TEST_F(FormsTest, MainFormStyleOnScreen) {
   ASSERT_TRUE(main.window().windowHandle()->isExposed()) << "window not exposed within 5 s";
   QApplication::processEvents();
   const QImage shot = main.window().grab().toImage();
-  const QByteArray folder = qgetenv("VANTISOL_SCREENSHOT_DIR");
-  if (!folder.isEmpty()) shot.save(QString::fromLocal8Bit(folder) + "/main_form.png");
+  test::SaveScreenshot(shot, "main_form");
 
   QWidget* window = &main.window();
   // The style sheet's font reaches the widgets.
@@ -508,7 +507,7 @@ TEST_F(FormsTest, AdvancedSettingsForm) {
       EXPECT_EQ(widget->isEnabled(), !automatic) << widget->objectName().toStdString();
     }
   }
-  window.grab();
+  test::SaveScreenshot(window.grab().toImage(), "advanced_settings_form");
 }
 
 TEST_F(FormsTest, WelcomeForm) {
@@ -641,8 +640,7 @@ TEST_F(FormsTest, CalibrationForm) {
     EXPECT_EQ(button->text(), text);
   }
   // Both slider orientations are styled 30 px across.
-  window.ensurePolished();
-  window.grab();
+  test::SaveScreenshot(window.grab().toImage(), "calibration_form");
   EXPECT_EQ(form.height_slider_->width(), 30);
   EXPECT_EQ(form.width_slider_->height(), 30);
 }

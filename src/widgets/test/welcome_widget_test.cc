@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFontDatabase>
 #include <QPalette>
+
+#include "widgets_test_support.h"
 
 namespace vantisol {
 namespace {
@@ -53,7 +56,9 @@ TEST(WelcomeWidgetTest, DarkensTheWindowAroundAWhiteCard) {
   window.setAutoFillBackground(true);
   window.resize(720, 492);
   WelcomeWidget overlay(&window);
+  QFontDatabase::addApplicationFont(":/levenim-mt.ttf");
   const QImage shot = window.grab().toImage();
+  test::SaveScreenshot(shot, "welcome_overlay");
   // Black at alpha 100 over white: 255 * 155 / 255.
   const QRgb backdrop = shot.pixel(40, 40);
   EXPECT_NEAR(qRed(backdrop), 155, 2);
