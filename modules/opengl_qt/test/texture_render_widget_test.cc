@@ -174,6 +174,34 @@ TEST_F(TextureRenderWidgetTest, FrameFromASharingRenderThreadAndReleaseOnDestruc
   texture.reset();
 }
 
+TEST_F(TextureRenderWidgetTest, LosingTheContextReleasesTheFrameAndANewContextStartsAfresh) {
+  QWidget first_window, second_window;
+  auto* widget = new TextureRenderWidget(&first_window);
+  widget->resize(640, 360);
+  int contexts = 0;
+  QObject::connect(widget, &TextureRenderWidget::ContextAvailable, [&] { ++contexts; });
+  widget->grabFramebuffer();
+  widget->makeCurrent();
+  std::shared_ptr<LockedTexture> texture = test::MakeLockedTexture(BlockPicture());
+  widget->RenderTexture(texture);
+  ExpectLetterboxedBlocks(widget->grabFramebuffer());
+  EXPECT_EQ(texture.use_count(), 2);
+
+  // Moving to another window destroys the widget's context.
+  widget->setParent(&second_window);
+  EXPECT_EQ(texture.use_count(), 1);
+  // The texture's objects died with their context: let go of the names without a context.
+  if (QOpenGLContext::currentContext() != nullptr) QOpenGLContext::currentContext()->doneCurrent();
+  texture.reset();
+
+  // The new context shows nothing until the next frame.
+  widget->grabFramebuffer();
+  EXPECT_EQ(contexts, 2);
+  widget->makeCurrent();
+  widget->RenderTexture(test::MakeLockedTexture(BlockPicture()));
+  ExpectLetterboxedBlocks(widget->grabFramebuffer());
+}
+
 // Sends one synthetic event to the widget.
 template <typename Event>
 void Send(QWidget& widget, Event event) {
