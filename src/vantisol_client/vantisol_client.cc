@@ -128,7 +128,7 @@ bool VantisolClient::FillBuffer(unsigned char* buffer, long size, int64_t* start
 
 void VantisolClient::CopyPicture(SharedMemoryImage::LockedImage* image, unsigned char* buffer,
                                  long size) {
-  VANTISOL_CHECK(image->Bytes() == size);
+  VANTISOL_CHECK(static_cast<long>(image->Bytes()) == size);
   const void* data = image->data();
   if (data == nullptr) return;
   std::memcpy(buffer, data, std::min<size_t>(image->Bytes(), static_cast<size_t>(size)));
