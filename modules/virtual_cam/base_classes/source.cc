@@ -40,7 +40,7 @@ class CEnumPins : public CUnknown, public IEnumPins {
     if (pins == nullptr || (count > 1 && fetched == nullptr)) return E_POINTER;
     ULONG done = 0;
     while (done < count && position_ < static_cast<ULONG>(filter_->GetPinCount())) {
-      pins[done] = reinterpret_cast<IPin*>(filter_->GetPin(static_cast<int>(position_++)));
+      pins[done] = static_cast<IPin*>(filter_->GetPin(static_cast<int>(position_++)));
       pins[done]->AddRef();
       ++done;
     }
