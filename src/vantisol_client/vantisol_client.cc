@@ -103,7 +103,7 @@ bool VantisolClient::FillBuffer(unsigned char* buffer, long size, int64_t* start
         break;
       }
       if (image.new_frame()) {
-        CopyPicture(&image, buffer, size);
+        CopyPicture(image, buffer, static_cast<size_t>(size));
         image.set_new_frame(false);
         waiting_for_first_frame_ = false;
         return true;
@@ -120,18 +120,18 @@ bool VantisolClient::FillBuffer(unsigned char* buffer, long size, int64_t* start
     DrawLoadingPicture(buffer, size);
   } else {
     SharedMemoryImage::LockedImage image = shared_memory_->Lock();
-    CopyPicture(&image, buffer, size);
+    CopyPicture(image, buffer, static_cast<size_t>(size));
     image.set_new_frame(false);
   }
   return true;
 }
 
-void VantisolClient::CopyPicture(SharedMemoryImage::LockedImage* image, unsigned char* buffer,
-                                 long size) {
-  VANTISOL_CHECK(static_cast<long>(image->Bytes()) == size);
-  const void* data = image->data();
+void VantisolClient::CopyPicture(SharedMemoryImage::LockedImage& image, unsigned char* buffer,
+                                 size_t size) {
+  VANTISOL_CHECK(image.Bytes() == size);
+  const void* data = image.data();
   if (data == nullptr) return;
-  std::memcpy(buffer, data, std::min<size_t>(image->Bytes(), static_cast<size_t>(size)));
+  std::memcpy(buffer, data, std::min<size_t>(image.Bytes(), size));
 }
 
 void VantisolClient::DrawLoadingPicture(unsigned char* buffer, long size) {

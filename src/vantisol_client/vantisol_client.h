@@ -33,7 +33,7 @@ class VantisolClient : public VirtualCamera {
 
  private:
   // Copies at most what both the data block and the sample hold.
-  void CopyPicture(SharedMemoryImage::LockedImage* image, unsigned char* buffer, long size);
+  void CopyPicture(SharedMemoryImage::LockedImage& image, unsigned char* buffer, size_t size);
   void DrawLoadingPicture(unsigned char* buffer, long size);
 
   std::unique_ptr<SharedMemoryImage> shared_memory_;
