@@ -133,6 +133,8 @@ class CBasePin : public CUnknown, public IPin, public IQualityControl {
 class CBaseOutputPin : public CBasePin {
  public:
   CBaseOutputPin(CSource* filter, CCritSec* lock, const wchar_t* name);
+  // A pin released while still connected lets go of the allocator and the peer's input.
+  ~CBaseOutputPin() override { CBaseOutputPin::BreakConnect(); }
 
   HRESULT CheckConnect(IPin* pin) override;
   HRESULT CompleteConnect(IPin* receive_pin) override;
