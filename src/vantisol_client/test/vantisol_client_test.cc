@@ -64,7 +64,8 @@ class VantisolClientTest : public ::testing::Test {
     fs::permissions(root_.str() + "/run", fs::perms::owner_all);
     setenv("XDG_RUNTIME_DIR", (root_.str() + "/run").c_str(), 1);
     setenv("XDG_DATA_HOME", (root_.str() + "/data").c_str(), 1);
-    setenv("VANTISOL_STAND_IN_DELAY_MS", "400", 1);
+    // Long enough that a loaded machine still shows the loading picture before the first frame.
+    setenv("VANTISOL_STAND_IN_DELAY_MS", "1500", 1);
     fs::create_directory(plugin_);
     LogCapture::Take();
   }
