@@ -279,18 +279,24 @@ constexpr LandmarkDef kLandmarks[] = {
 int LandmarkCount() { return int(sizeof(kLandmarks) / sizeof(kLandmarks[0])); }
 
 Scenario Scenario::Load(const std::string& file, std::string* error) {
-  Scenario s;
   std::ifstream in(file);
   if (!in) {
     *error = "cannot open " + file;
-    return s;
+    return Scenario{};
   }
   std::stringstream text;
   text << in.rdbuf();
+  Scenario s = Parse(text.str(), error);
+  if (!error->empty()) *error += " in " + file;
+  return s;
+}
+
+Scenario Scenario::Parse(const std::string& text, std::string* error) {
+  Scenario s;
   rapidjson::Document doc;
-  doc.Parse(text.str().c_str());
+  doc.Parse(text.c_str());
   if (doc.HasParseError() || !doc.IsObject()) {
-    *error = "invalid JSON in " + file;
+    *error = "invalid JSON";
     return s;
   }
   auto number = [&](const char* key, auto* value) {
