@@ -7,6 +7,7 @@
 #include <fstream>
 #include <limits>
 #include <sstream>
+#include <type_traits>
 
 namespace pxcsim {
 namespace {
@@ -299,10 +300,19 @@ Scenario Scenario::Parse(const std::string& text, std::string* error) {
     *error = "invalid JSON";
     return s;
   }
+  // A number the field cannot hold keeps the default: converting it would be undefined.
   auto number = [&](const char* key, auto* value) {
+    using Field = std::remove_pointer_t<decltype(value)>;
     auto it = doc.FindMember(key);
-    if (it != doc.MemberEnd() && it->value.IsNumber())
-      *value = static_cast<std::remove_pointer_t<decltype(value)>>(it->value.GetDouble());
+    if (it == doc.MemberEnd() || !it->value.IsNumber()) return;
+    const double d = it->value.GetDouble();
+    if constexpr (std::is_integral_v<Field>) {
+      if (!(d > double(std::numeric_limits<Field>::min()) - 1 &&
+            d < double(std::numeric_limits<Field>::max()) + 1)) {
+        return;
+      }
+    }
+    *value = static_cast<Field>(d);
   };
   number("seed", &s.seed);
   number("version_major", &s.version_major);
@@ -332,6 +342,8 @@ Scenario Scenario::Parse(const std::string& text, std::string* error) {
       if (d.IsString()) s.devices.push_back(d.GetString());
   }
   if (s.period <= 0) s.period = 24;
+  // Rows never overlap.
+  if (s.color_pitch_padding < 0) s.color_pitch_padding = 0;
   return s;
 }
 
