@@ -16,8 +16,8 @@ bool LoadExpressionsQt(const std::string& name, const std::vector<int>& indices,
     return false;
   }
   const QByteArray bytes = file.readAll();
-  return ParseExpressions(bytes.constData(), static_cast<size_t>(bytes.size()), name, indices,
-                          mean, shapes);
+  return ParseExpressions(bytes.constData(), static_cast<size_t>(bytes.size()), name, indices, mean,
+                          shapes);
 }
 
 bool ParseExpressions(const char* bytes, size_t size, const std::string& name,

@@ -1,5 +1,4 @@
 #include "update_check/update_check.h"
-#include "update_check/version_file.h"
 
 #include <rapidjson/document.h>
 #include <rapidjson/error/en.h>
@@ -14,6 +13,7 @@
 #include <array>
 #include <optional>
 
+#include "update_check/version_file.h"
 #include "utils/logging.h"
 
 namespace vantisol {
