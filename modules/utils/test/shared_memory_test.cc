@@ -437,6 +437,28 @@ TEST_F(ChannelTest, ShortHeaderOfAPeerIsRefused) {
   EXPECT_EQ(planter.Finish(), 0);
 }
 
+TEST_F(ChannelTest, MutexFileTooShortForAMutexIsRefused) {
+  const std::string folder = runtime_.str() + "/vantisol";
+  const std::string file = folder + "/mutex.Vantisol%3A%3AProbe_mutex";
+  std::filesystem::create_directory(folder);
+  std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
+  std::ofstream(file) << "four";
+  // A live holder (its shared lock), so that the file is no crash's leftover.
+  ChildProcess holder({"/usr/bin/flock", "-s", file, "/bin/sh", "-c", "echo ready; cat"});
+  ASSERT_TRUE(holder.WaitFor("ready")) << holder.output();
+  SharedMemory block("Vantisol::Probe");
+  LogCapture log;
+  EXPECT_FALSE(block.Lock());
+  const std::string text = log.Text();
+  EXPECT_NE(text.find("mutex file " + file + " holds 4 bytes, fewer than a mutex needs: "),
+            std::string::npos)
+      << text;
+  EXPECT_EQ(holder.Finish(), 0);
+  // Once the holder is gone the file is a leftover and a sound mutex takes its place.
+  EXPECT_TRUE(block.Lock());
+  block.Unlock();
+}
+
 // A client on a tmpfs of 64 KiB (mounted in its own mount namespace) asks for a 120000-byte block.
 // Unreserved, the block's pages would be missing when the zero-fill touches them: SIGBUS.
 TEST_F(ChannelTest, FullFileSystemIsAnErrorTheSideSurvives) {
