@@ -56,6 +56,8 @@ struct Scenario {
 
   // Reads the file; a missing or invalid file keeps the defaults and fills error.
   static Scenario Load(const std::string& file, std::string* error);
+  // The same over the file's text.
+  static Scenario Parse(const std::string& text, std::string* error);
 };
 
 struct Camera {

@@ -16,6 +16,7 @@
 #include "face_mesh.h"
 #include "pxc/pxc.h"
 #include "pxc/simulation.h"
+#include "recording.h"
 #include "scene.h"
 
 namespace pxcsim {
@@ -24,8 +25,6 @@ namespace {
 constexpr int64_t kFrameTicks = 333333;               // 100-ns units at 30 fps
 constexpr int64_t kClockOrigin = 131000000000000000;  // an arbitrary device clock start
 constexpr int64_t kDepthLead = 2000;                  // depth exposes 0.2 ms before colour
-constexpr char kRecordingMagic[8] = {'P', 'X', 'C', 'S', 'I', 'M', 'R', '1'};
-constexpr int64_t kRecordingHeader = 8 + 16;
 
 template <typename Interface>
 class Object : public Interface {
@@ -78,6 +77,7 @@ class Image : public Object<PXCImage> {
 
   uint8_t* pixels() { return pixels_.data(); }
   int pitch() const { return pitch_; }
+  void set_time_stamp(int64_t time_stamp) { time_stamp_ = time_stamp; }
 
  private:
   ImageInfo info_;
@@ -580,8 +580,7 @@ class SenseManager : public Object<PXCSenseManager>, public PXCSimulationTruth {
     return PXC_STATUS_NO_ERROR;
   }
 
-  // Recording and playback, in the runtime's own format: "PXCSIMR1", the four sizes (int32),
-  // then per frame the colour and depth time stamps (int64) and the packed YUY2 and depth pixels.
+  // Recording and playback, in the runtime's own format (recording.h).
   pxcStatus OpenRecording(const std::string& file, bool record) {
     reader_.close();
     record_file_.clear();
@@ -591,18 +590,13 @@ class SenseManager : public Object<PXCSenseManager>, public PXCSimulationTruth {
       return PXC_STATUS_NO_ERROR;
     }
     reader_.open(file, std::ios::binary);
-    char magic[8] = {};
-    reader_.read(magic, 8);
-    reader_.read(reinterpret_cast<char*>(&recording_), sizeof(recording_));
-    if (!reader_ || std::memcmp(magic, kRecordingMagic, 8) != 0 || recording_.color_width <= 0 ||
-        recording_.color_height <= 0 || recording_.depth_width < 0 || recording_.depth_height < 0) {
+    const int32_t frames = ReadRecordingHeader(reader_, &recording_);
+    if (frames < 0) {
       reader_.close();
       playback_failed_ = true;
       return PXC_STATUS_ITEM_UNAVAILABLE;
     }
-    reader_.seekg(0, std::ios::end);
-    const int64_t size = int64_t(reader_.tellg()) - kRecordingHeader;
-    frames_in_file_ = int32_t(size / FrameBytes());
+    frames_in_file_ = frames;
     play_index_ = 0;
     return PXC_STATUS_NO_ERROR;
   }
@@ -686,10 +680,6 @@ class SenseManager : public Object<PXCSenseManager>, public PXCSimulationTruth {
       }
     });
   }
-  int64_t FrameBytes() const {
-    return 16 + int64_t(recording_.color_width) * recording_.color_height * 2 +
-           int64_t(recording_.depth_width) * recording_.depth_height * 2;
-  }
   void Record(Image& color, Image* depth) {
     const int64_t stamps[2] = {color.QueryTimeStamp(), depth ? depth->QueryTimeStamp() : 0};
     writer_.write(reinterpret_cast<const char*>(stamps), sizeof(stamps));
@@ -706,23 +696,22 @@ class SenseManager : public Object<PXCSenseManager>, public PXCSimulationTruth {
     if (realtime_)
       std::this_thread::sleep_until(start_ +
                                     std::chrono::microseconds(int64_t(number_) * 100000 / 3));
-    reader_.clear();
-    reader_.seekg(kRecordingHeader + play_index_ * FrameBytes());
-    int64_t stamps[2] = {};
-    reader_.read(reinterpret_cast<char*>(stamps), sizeof(stamps));
     const int w = recording_.color_width, h = recording_.color_height;
-    auto* color = new Image(w, h, PXCImage::PIXEL_FORMAT_YUY2, w * 2, stamps[0]);
-    reader_.read(reinterpret_cast<char*>(color->pixels()), std::streamsize(w) * h * 2);
+    int64_t stamps[2] = {};
+    auto* color = new Image(w, h, PXCImage::PIXEL_FORMAT_YUY2, w * 2, 0);
+    Image* depth = nullptr;
+    if (recording_.depth_width > 0) {
+      depth = new Image(recording_.depth_width, recording_.depth_height,
+                        PXCImage::PIXEL_FORMAT_DEPTH, recording_.depth_width * 2, 0);
+    }
+    const bool read = ReadRecordedFrame(reader_, recording_, play_index_, stamps, color->pixels(),
+                                        depth ? depth->pixels() : nullptr);
+    color->set_time_stamp(stamps[0]);
+    if (depth) depth->set_time_stamp(stamps[1]);
     ReleaseSample();
     sample_.color = color;
-    if (recording_.depth_width > 0) {
-      auto* depth = new Image(recording_.depth_width, recording_.depth_height,
-                              PXCImage::PIXEL_FORMAT_DEPTH, recording_.depth_width * 2, stamps[1]);
-      reader_.read(reinterpret_cast<char*>(depth->pixels()),
-                   std::streamsize(recording_.depth_width) * recording_.depth_height * 2);
-      sample_.depth = depth;
-    }
-    if (!reader_) return PXC_STATUS_DEVICE_FAILED;
+    sample_.depth = depth;
+    if (!read) return PXC_STATUS_DEVICE_FAILED;
     ++number_;
     if (!play_paused_) ++play_index_;
     return PXC_STATUS_NO_ERROR;
@@ -748,9 +737,7 @@ class SenseManager : public Object<PXCSenseManager>, public PXCSimulationTruth {
   std::chrono::steady_clock::time_point start_;
   PXCCapture::Sample sample_{nullptr, nullptr};
   std::vector<uint8_t> mask_;
-  struct RecordingSizes {
-    int32_t color_width, color_height, depth_width, depth_height;
-  } recording_{0, 0, 0, 0};
+  RecordingSizes recording_{0, 0, 0, 0};
   std::string record_file_;
   std::ofstream writer_;
   std::ifstream reader_;

@@ -31,6 +31,13 @@ void* MapView(Mapping* mapping) {
   return MapViewOfFile(Handle(mapping), FILE_MAP_ALL_ACCESS, 0, 0, 0);
 }
 
+size_t ViewSize(Mapping*, void* view) {
+  // The view's region, in whole pages: a block made smaller by a peer shows here.
+  MEMORY_BASIC_INFORMATION info;
+  if (VirtualQuery(view, &info, sizeof(info)) != sizeof(info)) return 0;
+  return info.RegionSize;
+}
+
 void UnmapView(Mapping*, void* view) { UnmapViewOfFile(view); }
 
 void CloseMapping(Mapping* mapping) { CloseHandle(Handle(mapping)); }
