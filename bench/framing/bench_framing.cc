@@ -4,7 +4,6 @@
 #include <benchmark/benchmark.h>
 #include <glbinding/gl/gl.h>
 
-#include <QApplication>
 #include <cmath>
 #include <random>
 #include <utility>
@@ -12,8 +11,6 @@
 #include "algorithms/crop_renderer.h"
 #include "algorithms/face_cropper.h"
 #include "opengl/texture.h"
-#include "opengl_qt/opengl_context.h"
-#include "utils/logging.h"
 
 using namespace gl;
 
@@ -102,15 +99,3 @@ BENCHMARK(BM_CropRenderer)
 
 }  // namespace
 }  // namespace vantisol
-
-int main(int argc, char** argv) {
-  el::Loggers::reconfigureAllLoggers(el::ConfigurationType::ToStandardOutput, "false");
-  QApplication application(argc, argv);
-  vantisol::OpenGLContext context(false);
-  context.CreateContext();
-  context.SetContext();
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
