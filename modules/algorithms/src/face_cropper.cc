@@ -330,7 +330,8 @@ std::vector<CropTile> FaceCropper::Update(const CameraImage& color, std::map<int
       // A degenerate box or calibration: show the last good view, or the plain one, and start
       // this face afresh next time.
       state.smoother_.smoothed_ =
-          Usable(previous) && previous.output_resolution() == tile
+          Usable(previous) && previous.output_resolution() == tile &&
+                  previous.input_resolution() == input_size_
               ? previous
               : ZoomInside(
                     Transformation(K, input_size_, tile, Eigen::Quaternionf::Identity(), 1.0f),
