@@ -5,7 +5,7 @@
 #include <cmath>
 #include <random>
 
-#include "face_cropper_internal.h"
+#include "../src/face_cropper_internal.h"
 #include "gl_test.h"
 
 namespace vantisol {
