@@ -1,0 +1,185 @@
+// The pipeline's settings, accessors, camera set-up and the render thread's life.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+
+#include "algorithms/renderer.h"
+#include "gl_test.h"
+#include "opengl/image_filters.h"
+#include "opengl/locked_texture.h"
+#include "pipeline_test_support.h"
+#include "vantisol_pipeline/vantisol_pipeline.h"
+
+namespace vantisol {
+namespace {
+
+using namespace std::chrono_literals;
+using test::PipelineRig;
+
+// Runs `call` on another thread; false when it does not return in time (a mutex left locked).
+template <typename Call>
+bool ReturnsWithin(Call call, std::chrono::milliseconds limit = 5000ms) {
+  auto done = std::async(std::launch::async, call);
+  return done.wait_for(limit) == std::future_status::ready;
+}
+
+TEST(PipelineTest, DefaultsTable) {
+  VantisolPipeline pipeline([] { return std::vector<std::unique_ptr<Camera>>(); });
+  const auto s = pipeline.settings();
+  EXPECT_FALSE(s.draw_faces);
+  EXPECT_TRUE(s.color_correction);
+  EXPECT_FALSE(s.face_undistortion);
+  EXPECT_FALSE(s.gaze_correction);
+  EXPECT_TRUE(s.sw_color_correction);
+  EXPECT_FALSE(s.bilateral_filter);
+  EXPECT_EQ(s.background_mode, 0);
+  EXPECT_TRUE(s.automatic_camera);
+  EXPECT_FALSE(s.personify);
+  EXPECT_FALSE(s.bw_segmentation);
+  EXPECT_EQ(s.gaze_correction_amount, 30);
+  EXPECT_EQ(s.blur_amount, 10);
+  EXPECT_EQ(s.face_undistortion_amount, 25);
+  EXPECT_EQ(s.bg_thresh, -1);
+  EXPECT_TRUE(s.use_history);
+  EXPECT_FALSE(s.reset_history);
+  EXPECT_EQ(s.face_template_scale_width, 100);
+  EXPECT_EQ(s.face_template_scale_height, 100);
+  EXPECT_TRUE(pipeline.automatic_camera());
+  EXPECT_TRUE(pipeline.color_correction());
+  EXPECT_FALSE(pipeline.face_undistortion());
+  EXPECT_FALSE(pipeline.gaze_correction());
+  EXPECT_EQ(pipeline.background_mode(), 0);
+  EXPECT_EQ(pipeline.fps(), 0.0);
+}
+
+TEST(PipelineTest, BackgroundModeRaisesTheResetOnlyWhenLeavingModeZero) {
+  VantisolPipeline pipeline([] { return std::vector<std::unique_ptr<Camera>>(); });
+  pipeline.SetBackgroundMode(1);
+  EXPECT_TRUE(pipeline.settings().reset_history);
+  VantisolPipeline third([] { return std::vector<std::unique_ptr<Camera>>(); });
+  third.SetBgThresh(1);  // any setter but the mode leaves it
+  EXPECT_FALSE(third.settings().reset_history);
+}
+
+TEST(PipelineTest, AccessorsBeforeTheirObjectsLogAndLeaveTheMutexFree) {
+  VantisolPipeline pipeline([] { return std::vector<std::unique_ptr<Camera>>(); });
+  test::LogCapture log;
+  EXPECT_EQ(pipeline.camera(), nullptr);
+  EXPECT_EQ(pipeline.face_tracker(), nullptr);
+  EXPECT_EQ(pipeline.renderer(), nullptr);
+  EXPECT_EQ(pipeline.bilateral_filter(), nullptr);
+  EXPECT_EQ(log.lines(), (std::vector<std::string>{
+                             "ERROR VantisolPipeline::camera() - Camera not available yet.",
+                             "ERROR VantisolPipeline::face_tracker() - Face template has not been "
+                             "created yet.",
+                             "ERROR VantisolPipeline::renderer() - Renderer has not been created "
+                             "yet.",
+                             "ERROR VantisolPipeline::bilateral_filter() - Bilateral Filter has "
+                             "not been created yet.",
+                         }));
+  EXPECT_TRUE(ReturnsWithin([&] { pipeline.SetDrawFaces(true); }))
+      << "an empty handle kept the pipeline mutex";
+}
+
+TEST(PipelineTest, SettingsMadeBeforeTheRenderThreadReachTheRenderer) {
+  PipelineRig rig({320, 240}, false);
+  rig.pipeline->SetFaceUndistortion(true);
+  rig.pipeline->SetFaceUndistortionAmount(40);
+  rig.pipeline->SetGazeCorrection(true);
+  rig.pipeline->SetGazeCorrectionAmount(55);
+  rig.pipeline->SetBlurAmount(0);  // stored, the blur keeps its kernel
+  rig.Start();
+  {
+    auto renderer = rig.pipeline->renderer();
+    ASSERT_NE(renderer, nullptr);
+    EXPECT_TRUE(renderer->enable_face_undistortion_);
+    EXPECT_EQ(renderer->face_undistortion_amount_, 40);
+    EXPECT_TRUE(renderer->enable_gaze_correction_);
+    EXPECT_EQ(renderer->face_rotation_amount_, 55);
+    EXPECT_EQ(renderer->eye_rotation_amount_, 55);
+    EXPECT_TRUE(renderer->draw_background_);
+    EXPECT_EQ(renderer->render_mode_, 1);
+  }
+  // Live settings go straight through.
+  rig.pipeline->SetGazeCorrection(false);
+  rig.pipeline->SetFaceUndistortionAmount(7);
+  auto renderer = rig.pipeline->renderer();
+  EXPECT_FALSE(renderer->enable_gaze_correction_);
+  EXPECT_EQ(renderer->face_undistortion_amount_, 7);
+}
+
+TEST(PipelineTest, NoFrameIsPublishedWhileAHandleLives) {
+  const auto frames = test::CaptureFrames(1, false, 2);
+  ASSERT_EQ(frames.size(), 1u);
+  PipelineRig rig;
+  rig.pipeline->SetColorCorrection(false);
+  rig.Process(frames[0].frame);
+  const int before = rig.outputs();
+  std::future<void> feeding;
+  {
+    auto handle = rig.pipeline->bilateral_filter();
+    ASSERT_NE(handle, nullptr);
+    feeding = std::async(std::launch::async, [&] { rig.camera->frame_signal_(frames[0].frame); });
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(rig.outputs(), before);
+  }
+  EXPECT_TRUE(rig.WaitForOutputs(before + 1)) << "the frame never came out after the handle";
+  feeding.wait();
+}
+
+TEST(PipelineTest, HandShakeReturnsWithTheResourcesBuilt) {
+  test::LogCapture log;
+  PipelineRig rig({320, 240});
+  // The accessors find everything at once: InitializeOpenglContext waited for it.
+  EXPECT_NE(rig.pipeline->face_tracker(), nullptr);
+  EXPECT_NE(rig.pipeline->renderer(), nullptr);
+  EXPECT_EQ(log.Count("INFO ThreadLoop"), 1);
+  EXPECT_EQ(log.Count("INFO InitializeOpenglContext"), 1);
+  // A second call neither starts a thread nor waits.
+  EXPECT_TRUE(ReturnsWithin([&] { rig.pipeline->InitializeOpenglContext(); }));
+  EXPECT_EQ(log.Count("INFO ThreadLoop"), 1);
+}
+
+TEST(PipelineTest, RunWithSizeSetsTheCameraUpOnce) {
+  test::LogCapture log;
+  PipelineRig rig({320, 240}, false);
+  rig.pipeline->RunWithSize({0, 0}, false);   // the starting size: nothing
+  rig.pipeline->RunWithSize({-4, 3}, false);  // refused
+  EXPECT_EQ(rig.factory_calls, 0);
+  rig.pipeline->SetPersonify(true);  // no camera yet: stored only
+  rig.Start();
+  ASSERT_NE(rig.camera, nullptr);
+  EXPECT_EQ(rig.camera->starts, 1);
+  EXPECT_EQ(rig.camera->segmentation_calls, (std::vector<bool>{true, false}));
+  rig.pipeline->RunWithSize({320, 240}, false);
+  rig.pipeline->RunWithSize({640, 480}, false);
+  EXPECT_EQ(rig.factory_calls, 1);
+  EXPECT_EQ(rig.camera->starts, 1);
+  EXPECT_EQ(log.Count("INFO RunWithSize: 640x480"), 1);
+  rig.pipeline->SetPersonify(true);
+  rig.pipeline->SetPersonify(false);
+  EXPECT_EQ(rig.camera->segmentation_calls, (std::vector<bool>{true, false, false}));
+  EXPECT_NE(rig.pipeline->camera(), nullptr);
+}
+
+TEST(PipelineTest, NoCameraIsAUserReadableError) {
+  VantisolPipeline pipeline([] { return std::vector<std::unique_ptr<Camera>>(); });
+  test::LogCapture log;
+  try {
+    pipeline.RunWithSize({640, 480}, false);
+    ADD_FAILURE() << "no exception";
+  } catch (const std::runtime_error& error) {
+    const std::string text = error.what();
+    EXPECT_EQ(text.rfind("Could not find any cameras. Make sure you have a compatible <a ", 0), 0u);
+    EXPECT_NE(text.find(">Intel Realsense Camera</a> as well as the <a "), std::string::npos);
+    EXPECT_NE(text.find(">newest runtime</a> installed.<br><br>More help on <a "),
+              std::string::npos);
+    EXPECT_EQ(text.back(), '.');
+    EXPECT_EQ(log.Count("ERROR " + text), 1);
+  }
+  EXPECT_TRUE(ReturnsWithin([&] { pipeline.background_mode(); }));
+}
+
+}  // namespace
+}  // namespace vantisol
