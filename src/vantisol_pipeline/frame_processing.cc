@@ -3,6 +3,9 @@
 #include <opencv2/imgproc.hpp>
 
 #include "algorithms/renderer.h"
+#include "imgproc_opencv/color_corrector_hardware.h"
+#include "imgproc_opencv/color_corrector_software.h"
+#include "imgproc_opencv/image_conversions.h"
 #include "utils/logging.h"
 #include "vantisol_pipeline/gpu_resources.h"
 #include "vantisol_pipeline/vantisol_pipeline.h"
@@ -91,11 +94,16 @@ void VantisolPipeline::Process2D(const std::map<int, FaceData>& faces,
   Image color_image = frame->color;
   // Boxes go into a private copy: the frame is shared, and a paused camera hands it out again.
   if (draw_faces_) color_image = CopyOf(frame->color);
-  cv::Mat color(color_image.size.height, color_image.size.width, CV_8UC2, color_image.data.get());
+  cv::Mat color = AsCv(color_image);
+  const int64_t time_stamp = frame->color.time_stamp;
   float scale = 1, offset = 0;
 
   if (!color_correction_) {
-    // Both colour correctors are released here, the hardware one with a camera reset.
+    if (color_corrector_hardware_) {
+      color_corrector_hardware_.reset();
+      if (camera_) camera_->Reset();
+    }
+    color_corrector_software_.reset();
   } else {
     std::vector<Rectangle> boxes;
     for (const auto& [id, face] : faces) {
@@ -103,12 +111,21 @@ void VantisolPipeline::Process2D(const std::map<int, FaceData>& faces,
       const Rectangle& r = face.rect;
       boxes.push_back(Rectangle{r.x + r.width / 3, r.y, r.width / 3, r.height});
     }
+    if (!color_corrector_hardware_ && camera_) {
+      color_corrector_hardware_ = std::make_shared<ColorCorrectorHardware>(camera_.get(), 90);
+    }
     latency.Checkpoint("Color Correction HW");
-    // The hardware corrector measures the boxes and steers the camera here.
+    if (color_corrector_hardware_) {
+      color_corrector_hardware_->Update(color, cv::Mat(), boxes, time_stamp, -1);
+    }
     Probe("hardware corrector");
     if (sw_color_correction_) {
       latency.Checkpoint("Color Correction SW");
-      // The software corrector's scale and offset for the boxes come here.
+      if (!color_corrector_software_) {
+        color_corrector_software_ = std::make_shared<ColorCorrectorSoftware>(20, 180, false);
+      }
+      color_corrector_software_->GetScaleOffset(color, cv::Mat(), boxes, time_stamp, &scale,
+                                                &offset, -1, -1);
       Probe("software corrector");
     }
   }
@@ -196,9 +213,8 @@ void VantisolPipeline::UpdateReplacement() {
   GpuResources& gpu = *gpu_resources_;
   if (!gpu.replacement->size().empty() && background_.empty()) return;
   if (background_.empty()) background_ = cv::Mat(1, 1, CV_8UC3, cv::Scalar(0, 255, 0));
-  // Continuous 8-bit BGR, as read from file; a view of the picture for the upload.
-  cv::Mat picture = background_.isContinuous() ? background_ : background_.clone();
-  const Image image(Size{picture.cols, picture.rows}, Image::Format::kBGR, picture.data);
+  const cv::Mat picture = background_.isContinuous() ? background_ : background_.clone();
+  const Image image = AsVantisol(picture);
   if (image.size == gpu.color.size()) {
     gpu.replacement->Assign(image);
   } else {

@@ -4,6 +4,8 @@
 #include <stdexcept>
 
 #include "algorithms/renderer.h"
+#include "imgproc_opencv/color_corrector_hardware.h"
+#include "imgproc_opencv/color_corrector_software.h"
 #include "utils/logging.h"
 #include "vantisol_pipeline/gpu_resources.h"
 #include "vantisol_pipeline/render_context.h"

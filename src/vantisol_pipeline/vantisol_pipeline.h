@@ -22,6 +22,8 @@
 namespace vantisol {
 
 class BilateralFilter;
+class ColorCorrectorHardware;
+class ColorCorrectorSoftware;
 class FaceTracker;
 class LockedTexture;
 class Renderer;
@@ -145,7 +147,9 @@ class VantisolPipeline {
   std::unique_ptr<Camera> camera_;
   std::vector<utils::Connection> camera_connections_;
   Size output_size_;
-  // The colour correctors and the automatic camera's cropper live here.
+  std::shared_ptr<ColorCorrectorSoftware> color_corrector_software_;
+  std::shared_ptr<ColorCorrectorHardware> color_corrector_hardware_;
+  // The automatic camera's cropper lives here.
   FaceTrackingStabilizer face_tracking_stabilizer_{7.5f};
   FpsCalculator fps_calculator_;
   std::atomic<double> fps_{0.0};

@@ -303,3 +303,53 @@ TEST(FrameProcessingTest, UnusablePicturesAreSkippedAndLoggedOnce) {
 
 }  // namespace
 }  // namespace vantisol
+
+namespace vantisol {
+namespace {
+
+TEST(FrameProcessingTest, ColourCorrectionStretchesTheFacesAndItsEndResetsTheCameraOnce) {
+  const TrueFrame& input = First();
+  PipelineRig rig;
+  const Image corrected = rig.Process(input.frame);
+  // The first frame with a face maps the face's darkest and brightest levels (1/255 of the
+  // pixels cut at each end) of the box's middle third to 20 and 180.
+  const FaceData& face = input.frame->faces.begin()->second;
+  const Rectangle box{face.rect.x + face.rect.width / 3, face.rect.y, face.rect.width / 3,
+                      face.rect.height};
+  std::vector<int> histogram(256);
+  const Image& color = input.frame->color;
+  for (int y = box.y; y < box.y + box.height; ++y)
+    for (int x = box.x; x < box.x + box.width; ++x)
+      ++histogram[color.data.get()[(size_t(y) * color.size.width + x) * 2]];
+  const int threshold = std::max(2, box.width * box.height / 255);
+  int low = 0, high = 255;
+  for (int sum = 0; low < 256 && (sum += histogram[low]) < threshold;) ++low;
+  for (int sum = 0; high >= 0 && (sum += histogram[high]) < threshold;) --high;
+  ASSERT_LT(low, high);
+  const float scale = 160.0f / (high - low), offset = 20 - scale * low;
+  Image scaled = test::CpuRgb(color);
+  Image stretched(color.size, Image::Format::kYUY2);
+  for (size_t i = 0; i < size_t(color.size.width) * color.size.height; ++i) {
+    stretched.data.get()[i * 2] = uint8_t(std::clamp(
+        std::lround(color.data.get()[i * 2] * scale + offset), long(0), long(255)));
+    stretched.data.get()[i * 2 + 1] = color.data.get()[i * 2 + 1];
+  }
+  const auto difference = test::Compare(corrected, test::CpuRgb(stretched), 3);
+  EXPECT_LT(difference.over, 1000) << difference.max;
+  EXPECT_GT(test::Compare(corrected, scaled, 3).over, 100000);
+
+  // Switching off resets the camera once and gives the plain picture; on again starts afresh.
+  EXPECT_EQ(rig.camera->resets, 0);
+  rig.pipeline->SetColorCorrection(false);
+  EXPECT_EQ(test::Compare(rig.Process(input.frame), scaled, 2).over, 0);
+  rig.Process(input.frame);
+  EXPECT_EQ(rig.camera->resets, 1);
+  rig.pipeline->SetColorCorrection(true);
+  EXPECT_EQ(test::Compare(rig.Process(input.frame), corrected, 2).over, 0);
+  rig.pipeline->SetColorCorrection(false);
+  rig.Process(input.frame);
+  EXPECT_EQ(rig.camera->resets, 2);
+}
+
+}  // namespace
+}  // namespace vantisol
