@@ -330,8 +330,8 @@ TEST(FrameProcessingTest, ColourCorrectionStretchesTheFacesAndItsEndResetsTheCam
   Image scaled = test::CpuRgb(color);
   Image stretched(color.size, Image::Format::kYUY2);
   for (size_t i = 0; i < size_t(color.size.width) * color.size.height; ++i) {
-    stretched.data.get()[i * 2] = uint8_t(std::clamp(
-        std::lround(color.data.get()[i * 2] * scale + offset), long(0), long(255)));
+    stretched.data.get()[i * 2] = uint8_t(
+        std::clamp(std::lround(color.data.get()[i * 2] * scale + offset), long(0), long(255)));
     stretched.data.get()[i * 2 + 1] = color.data.get()[i * 2 + 1];
   }
   const auto difference = test::Compare(corrected, test::CpuRgb(stretched), 3);

@@ -183,3 +183,70 @@ TEST(PipelineTest, NoCameraIsAUserReadableError) {
 
 }  // namespace
 }  // namespace vantisol
+
+namespace vantisol {
+namespace {
+
+// The real camera on the simulated runtime, its frames running through the render thread.
+struct LivePipeline {
+  explicit LivePipeline(const std::string& scenario) : scenario_(scenario) {
+    pipeline = std::make_unique<VantisolPipeline>();
+    pipeline->error_signal_.connect([this](std::string text) {
+      std::lock_guard<std::mutex> lock(mutex);
+      errors.push_back(text);
+    });
+    pipeline->output_signal_.connect(
+        [this](std::shared_ptr<LockedTexture>, LatencyCalculator) { ++outputs; });
+    pipeline->SetSharedContext();
+    pipeline->InitializeOpenglContext();
+    pipeline->RunWithSize({640, 480}, false);
+  }
+  std::vector<std::string> Errors() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return errors;
+  }
+  bool WaitFor(const std::function<bool()>& condition, std::chrono::seconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+      if (std::chrono::steady_clock::now() > end) return false;
+      std::this_thread::sleep_for(10ms);
+    }
+    return true;
+  }
+
+  test::SimulatedScenario scenario_;
+  std::unique_ptr<VantisolPipeline> pipeline;
+  std::mutex mutex;
+  std::vector<std::string> errors;
+  std::atomic<int> outputs{0};
+};
+
+TEST(LivePipelineTest, CaptureThatEndsGivesExactlyOneCameraError) {
+  LivePipeline live(R"({"frames": 12})");
+  ASSERT_TRUE(live.WaitFor([&] { return !live.Errors().empty(); }, 60s)) << "no error signal";
+  std::this_thread::sleep_for(500ms);
+  EXPECT_EQ(live.Errors(), std::vector<std::string>{"Camera Error"});
+  EXPECT_GT(live.outputs, 0);
+  EXPECT_LE(live.outputs, 12);
+}
+
+TEST(LivePipelineTest, DestroyingWhileFramesFlowStopsTheCameraInBoundedTime) {
+  test::LogCapture log;
+  LivePipeline live("{}");
+  ASSERT_TRUE(live.WaitFor([&] { return live.outputs >= 3; }, 60s)) << "no frames";
+  auto destroyed = std::async(std::launch::async, [&] { live.pipeline.reset(); });
+  ASSERT_EQ(destroyed.wait_for(30s), std::future_status::ready) << "the pipeline hangs";
+  const auto lines = log.lines();
+  const auto at = [&](const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) - lines.begin();
+  };
+  const auto waiting = at("INFO Waiting for thread to finish");
+  ASSERT_LT(waiting, long(lines.size()));
+  // The render thread stopped the camera after the destructor asked it to finish.
+  const auto stop = std::find(lines.begin() + waiting, lines.end(), "INFO Stop");
+  EXPECT_NE(stop, lines.end());
+  EXPECT_TRUE(live.Errors().empty());
+}
+
+}  // namespace
+}  // namespace vantisol

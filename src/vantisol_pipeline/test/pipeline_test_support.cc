@@ -45,6 +45,11 @@ std::vector<TrueFrame> CaptureFrames(int count, bool segmentation, int skip,
   return frames;
 }
 
+SimulatedScenario::SimulatedScenario(const std::string& json)
+    : scenario_(std::make_shared<ScopedScenario>(json)) {}
+
+SimulatedScenario::~SimulatedScenario() = default;
+
 std::shared_ptr<const ImageData> WithFaces(const ImageData& frame,
                                            const std::map<int, FaceData>& faces) {
   return std::make_shared<const ImageData>(frame.color, frame.segmentation, frame.depth,

@@ -28,6 +28,16 @@ struct TrueFrame {
 std::vector<TrueFrame> CaptureFrames(int count, bool segmentation, int skip = 0,
                                      const std::string& scenario = "{}");
 
+// Points the simulated runtime at a scenario (unpaced unless it says so) while it lives.
+class SimulatedScenario {
+ public:
+  explicit SimulatedScenario(const std::string& json);
+  ~SimulatedScenario();
+
+ private:
+  std::shared_ptr<void> scenario_;
+};
+
 // A frame sharing `frame`'s pictures with other faces.
 std::shared_ptr<const ImageData> WithFaces(const ImageData& frame,
                                            const std::map<int, FaceData>& faces);
