@@ -58,21 +58,21 @@ void VantisolPipeline::ProcessFrame(std::shared_ptr<const ImageData> frame) {
   GpuResources& gpu = *gpu_resources_;
   if (depth_usable) {
     gpu.depth->Assign(frame->depth);
-    Probe("depth upload");
+    Probe("depth upload", *frame);
     gpu.undistorter->RunDepth(*gpu.depth, frame->depth.calibration);
-    Probe("undistortion");
+    Probe("undistortion", *frame);
   }
   Process2D(faces, stable);
   latency.Checkpoint("3D");
 
   gpu.face_tracker->Update(stable);
-  Probe("face tracking");
+  Probe("face tracking", *frame);
   // The automatic camera plugs in here: with automatic_camera_ on, FaceCropper::Update of the
   // frame's colour picture, the stabilised faces and the output size gives the tiles.
   const bool has_tiles = false;
   const Size render_size = has_tiles ? gpu.composed.size() : output_size_;
   gpu.renderer->Render(gpu.composed, *gpu.depth, stable, *gpu.face_tracker, render_size);
-  Probe("renderer");
+  Probe("renderer", *frame);
   latency.Checkpoint("Cropper");
   // With tiles, CropRenderer::Draw from the Renderer's output at the output size makes the result.
   const Texture& result = gpu.renderer->output();
@@ -81,7 +81,7 @@ void VantisolPipeline::ProcessFrame(std::shared_ptr<const ImageData> frame) {
     auto output = gpu.output->Lock();
     gpu.texture_copy->Copy(result, *output);
   }
-  Probe("copy");
+  Probe("copy", *frame);
   latency.Checkpoint("Output");
   output_signal_(gpu.output, latency);
   fps_.store(fps_calculator_.AddFrame());
@@ -118,7 +118,7 @@ void VantisolPipeline::Process2D(const std::map<int, FaceData>& faces,
     if (color_corrector_hardware_) {
       color_corrector_hardware_->Update(color, cv::Mat(), boxes, time_stamp, -1);
     }
-    Probe("hardware corrector");
+    Probe("hardware corrector", *frame);
     if (sw_color_correction_) {
       latency.Checkpoint("Color Correction SW");
       if (!color_corrector_software_) {
@@ -126,7 +126,7 @@ void VantisolPipeline::Process2D(const std::map<int, FaceData>& faces,
       }
       color_corrector_software_->GetScaleOffset(color, cv::Mat(), boxes, time_stamp, &scale,
                                                 &offset, -1, -1);
-      Probe("software corrector");
+      Probe("software corrector", *frame);
     }
   }
 
@@ -140,7 +140,7 @@ void VantisolPipeline::Process2D(const std::map<int, FaceData>& faces,
   latency.Checkpoint("2D Color Conversion");
   gpu.color_input.Assign(color_image);
   gpu.color_converter.SetParams(scale, offset / 255.0f);
-  Probe("colour upload");
+  Probe("colour upload", *frame);
 
   std::vector<FaceData> face_list;
   bool any_depth = false;
@@ -153,10 +153,10 @@ void VantisolPipeline::Process2D(const std::map<int, FaceData>& faces,
   if (background_mode_ == 0 || !any_depth || (background_mode_ == 1 && blur_amount_ == 0) ||
       !depth_usable) {
     gpu.color_converter.Convert(gpu.color_input, gpu.composed);
-    Probe("conversion");
+    Probe("conversion", *frame);
   } else if (!Segment(frame)) {
     gpu.color_converter.Convert(gpu.color_input, gpu.composed);
-    Probe("conversion");
+    Probe("conversion", *frame);
   } else if (bw_segmentation_) {
     gpu.grey_processor.Run(gpu.mask, gpu.composed);
   } else {
@@ -164,17 +164,17 @@ void VantisolPipeline::Process2D(const std::map<int, FaceData>& faces,
     if (background_mode_ == 2) UpdateReplacement();
     if (background_mode_ == 1) {
       gpu.background_blur->Blur(gpu.color, gpu.background, &gpu.mask);
-      Probe("background blur");
+      Probe("background blur", *frame);
     }
     gpu.mask_blur->Blur(gpu.mask, gpu.soft_mask, nullptr);
     gpu.blender->Blend(gpu.color, background, gpu.composed, gpu.soft_mask);
-    Probe("blend");
+    Probe("blend", *frame);
   }
 
   if (bilateral_filter_) {
     gpu.bilateral_filter->Filter(gpu.composed, *gpu.bilateral_output);
     gpu.texture_copy->Copy(*gpu.bilateral_output, gpu.composed);
-    Probe("bilateral");
+    Probe("bilateral", *frame);
   }
 }
 
@@ -185,15 +185,15 @@ bool VantisolPipeline::Segment(const std::shared_ptr<const ImageData>& frame) {
   Calibration color_calibration = frame->color.calibration;
   gpu.depth_projection->Project(depth_calibration, *gpu.depth, color_calibration,
                                 gpu.projected_depth);
-  Probe("depth projection");
+  Probe("depth projection", *frame);
   gpu.color_converter.Convert(gpu.color_input, gpu.color);
-  Probe("conversion");
+  Probe("conversion", *frame);
 
   const bool camera_mask = frame->segmentation.valid() && !frame->segmentation.empty();
   if (personify_ && camera_mask) {
     gpu.camera_mask.Assign(frame->segmentation);
     gpu.mask_processor.Run(gpu.camera_mask, gpu.mask);
-    Probe("segmentation");
+    Probe("segmentation", *frame);
     return true;
   }
   // The own segmentation plugs in here: the foreground extractor makes the trimap from
@@ -205,7 +205,7 @@ bool VantisolPipeline::Segment(const std::shared_ptr<const ImageData>& frame) {
   if (!camera_mask) return false;
   gpu.camera_mask.Assign(frame->segmentation);
   gpu.mask_processor.Run(gpu.camera_mask, gpu.mask);
-  Probe("segmentation");
+  Probe("segmentation", *frame);
   return true;
 }
 

@@ -345,8 +345,8 @@ void VantisolPipeline::SetStageProbe(StageProbe probe) {
   stage_probe_ = std::move(probe);
 }
 
-void VantisolPipeline::Probe(const char* stage) {
-  if (stage_probe_) stage_probe_(stage);
+void VantisolPipeline::Probe(const char* stage, const ImageData& frame) {
+  if (stage_probe_) stage_probe_(stage, frame);
 }
 
 }  // namespace vantisol

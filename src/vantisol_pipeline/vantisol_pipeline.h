@@ -38,8 +38,9 @@ class VantisolPipeline {
   template <typename T>
   using Locked = std::unique_ptr<T, std::function<void(T*)>>;
   using CameraFactory = std::function<std::vector<std::unique_ptr<Camera>>()>;
-  // Called on the render thread after each stage of a frame; for benchmarks.
-  using StageProbe = std::function<void(const char* stage)>;
+  // Called on the render thread after each stage of a frame, with the frame; for benchmarks and
+  // tools.
+  using StageProbe = std::function<void(const char* stage, const ImageData& frame)>;
 
   // Every setting at once, read under the mutex.
   struct Settings {
@@ -122,7 +123,7 @@ class VantisolPipeline {
                  const std::shared_ptr<const ImageData>& frame);
   bool Segment(const std::shared_ptr<const ImageData>& frame);
   void UpdateReplacement();
-  void Probe(const char* stage);
+  void Probe(const char* stage, const ImageData& frame);
 
   bool draw_faces_ = false;
   bool color_correction_ = true;
