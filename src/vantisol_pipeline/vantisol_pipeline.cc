@@ -81,6 +81,8 @@ void VantisolPipeline::RunWithSize(Size size, bool playback) {
   camera_->EnableDepthmap();
   camera_->EnableSegmentation(true);
   camera_->EnableSegmentation(false);
+  // A personify switch made before the camera existed would otherwise stay without effect.
+  if (personify_) camera_->EnableSegmentation(true);
   camera_connections_.push_back(camera_->frame_signal_.connect(
       [this](std::shared_ptr<const ImageData> frame) { queue_.Push(std::move(frame)); }));
   camera_connections_.push_back(

@@ -147,19 +147,19 @@ TEST(PipelineTest, RunWithSizeSetsTheCameraUpOnce) {
   rig.pipeline->RunWithSize({0, 0}, false);   // the starting size: nothing
   rig.pipeline->RunWithSize({-4, 3}, false);  // refused
   EXPECT_EQ(rig.factory_calls, 0);
-  rig.pipeline->SetPersonify(true);  // no camera yet: stored only
+  rig.pipeline->SetPersonify(true);  // no camera yet: resumed when the camera is set up
   rig.Start();
   ASSERT_NE(rig.camera, nullptr);
   EXPECT_EQ(rig.camera->starts, 1);
-  EXPECT_EQ(rig.camera->segmentation_calls, (std::vector<bool>{true, false}));
+  EXPECT_EQ(rig.camera->segmentation_calls, (std::vector<bool>{true, false, true}));
   rig.pipeline->RunWithSize({320, 240}, false);
   rig.pipeline->RunWithSize({640, 480}, false);
   EXPECT_EQ(rig.factory_calls, 1);
   EXPECT_EQ(rig.camera->starts, 1);
   EXPECT_EQ(log.Count("INFO RunWithSize: 640x480"), 1);
-  rig.pipeline->SetPersonify(true);
+  rig.pipeline->SetPersonify(true);  // unchanged: not forwarded
   rig.pipeline->SetPersonify(false);
-  EXPECT_EQ(rig.camera->segmentation_calls, (std::vector<bool>{true, false, false}));
+  EXPECT_EQ(rig.camera->segmentation_calls, (std::vector<bool>{true, false, true, false}));
   EXPECT_NE(rig.pipeline->camera(), nullptr);
 }
 
