@@ -314,7 +314,10 @@ int Run(int argc, char** argv) {
   runner.set_has_background(has_background);
   pipeline.SetStageProbe(
       [&runner](const char* stage, const ImageData& frame) { runner.OnProbe(stage, frame); });
-  pipeline.error_signal_.connect([&runner](std::string text) { runner.Fail(text); });
+  pipeline.error_signal_.connect([&runner](std::string text) {
+    std::cout << "error signal: " << text << std::endl;
+    runner.Fail(text);
+  });
 
   int result = 0;
   try {

@@ -5,6 +5,7 @@
 #include <future>
 
 #include "algorithms/renderer.h"
+#include "child_process.h"
 #include "gl_test.h"
 #include "opengl/image_filters.h"
 #include "opengl/locked_texture.h"
@@ -246,6 +247,30 @@ TEST(LivePipelineTest, DestroyingWhileFramesFlowStopsTheCameraInBoundedTime) {
   const auto stop = std::find(lines.begin() + waiting, lines.end(), "INFO Stop");
   EXPECT_NE(stop, lines.end());
   EXPECT_TRUE(live.Errors().empty());
+}
+
+}  // namespace
+}  // namespace vantisol
+
+namespace vantisol {
+namespace {
+
+// A driver without OpenGL 4.3: the render thread cannot build its context. The waiting GUI thread
+// gets the failure as an exception, the error signal carries it, and nothing hangs.
+TEST(PipelineProcessTest, StartUpFailureReachesTheWaitingThreadAndTheErrorSignal) {
+  setenv("MESA_GL_VERSION_OVERRIDE", "3.3", 1);
+  test::ChildProcess runner({"/usr/bin/timeout", "60", VANTISOL_PIPELINE_RUN, "--frames", "5"});
+  unsetenv("MESA_GL_VERSION_OVERRIDE");
+  const std::string text = "The render thread could not create its OpenGL 4.3 context.";
+  EXPECT_TRUE(runner.WaitFor("error: " + text)) << runner.output();
+  EXPECT_EQ(runner.Finish(), 2) << runner.output();
+  EXPECT_NE(runner.output().find("error signal: " + text), std::string::npos) << runner.output();
+}
+
+TEST(PipelineProcessTest, RunnerShowsFramesWithAWorkingDriver) {
+  test::ChildProcess runner({"/usr/bin/timeout", "120", VANTISOL_PIPELINE_RUN, "--frames", "5"});
+  EXPECT_EQ(runner.Finish(), 0) << runner.output();
+  EXPECT_NE(runner.output().find("frames 5 in "), std::string::npos) << runner.output();
 }
 
 }  // namespace
