@@ -38,6 +38,7 @@ Image CopyOf(const Image& image) {
 }  // namespace
 
 void VantisolPipeline::ProcessFrame(std::shared_ptr<const ImageData> frame) {
+  Probe("start", *frame);
   LatencyCalculator latency = frame->latency;
   std::map<int, FaceData> faces =
       face_tracking_stabilizer_.Stabilize(frame->faces, frame->color.time_stamp);
@@ -159,6 +160,7 @@ void VantisolPipeline::Process2D(const std::map<int, FaceData>& faces,
     Probe("conversion", *frame);
   } else if (bw_segmentation_) {
     gpu.grey_processor.Run(gpu.mask, gpu.composed);
+    Probe("grey view", *frame);
   } else {
     Texture& background = background_mode_ == 2 ? *gpu.replacement : gpu.background;
     if (background_mode_ == 2) UpdateReplacement();

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "camera/camera_realsense.h"
+#include "channel_client.h"
 #include "ground_truth.h"
 #include "opengl/locked_texture.h"
 #include "opengl_qt/opengl_context.h"
@@ -361,4 +362,18 @@ int Run(int argc, char** argv) {
 }  // namespace
 }  // namespace vantisol::tools
 
-int main(int argc, char** argv) { return vantisol::tools::Run(argc, argv); }
+int main(int argc, char** argv) {
+  // The channel client's own process: pipeline_run --client-process W H PNG_EVERY FOLDER
+  if (argc == 6 && std::string(argv[1]) == "--client-process") {
+    el::Loggers::reconfigureAllLoggers(el::ConfigurationType::ToStandardOutput, "false");
+    el::Loggers::reconfigureAllLoggers(el::ConfigurationType::ToFile, "false");
+    try {
+      return vantisol::tools::RunChannelClient(std::stoi(argv[2]), std::stoi(argv[3]),
+                                               std::stoi(argv[4]), argv[5]);
+    } catch (const std::exception& error) {
+      std::cout << "error: " << error.what() << std::endl;
+      return 1;
+    }
+  }
+  return vantisol::tools::Run(argc, argv);
+}
