@@ -226,5 +226,49 @@ TEST_F(SimulatedCameraTest, FailingPropertyQueriesNeverWrite32767) {
     EXPECT_EQ(line.find("SetColorBrightness"), std::string::npos) << line;
 }
 
+TEST_F(SimulatedCameraTest, FollowsTheLightDipTowardTheTargetWithoutOscillating) {
+  // The light falls to 45 % from 1 s to 7 s (ramps of 1.5 s at both ends); SR300: colour gain,
+  // adjusted at most every 0.25 s. One person, no scripted losses or renames in these 7 s.
+  ASSERT_NO_FATAL_FAILURE(Open(R"({"dim_start": 1, "dim_end": 7, "period": 100,
+                                   "lose_face_at": 90, "second_person_enter": 90,
+                                   "rename_every": 90, "close_at": 95})"));
+  ColorCorrectorHardware corrector(camera_.get(), 90);
+  ASSERT_TRUE(corrector.active());
+  struct Sample {
+    int64_t time;
+    float gain;
+    double face;  // the faces' mean Y where the corrector measures
+  };
+  std::vector<Sample> samples;
+  std::vector<int64_t> changes;
+  for (int i = 0; i < 30 * 7; ++i) {
+    auto frame = Next();
+    ASSERT_NE(frame, nullptr);
+    const cv::Mat color = AsCv(frame->color);
+    std::vector<Rectangle> boxes;
+    for (const Rectangle& r : Boxes(*frame))
+      boxes.push_back({r.x + r.width / 3, r.y, r.width / 3, r.height});
+    ASSERT_EQ(boxes.size(), 1u) << "frame " << i;
+    const float before = corrector.current();
+    corrector.Update(color, cv::Mat(), boxes, frame->color.time_stamp, -1);
+    if (corrector.current() != before) changes.push_back(frame->color.time_stamp);
+    const Rectangle& r = boxes[0];
+    samples.push_back({frame->color.time_stamp, corrector.current(),
+                       cv::mean(color(cv::Rect(r.x, r.y, r.width, r.height)))[0]});
+  }
+  for (size_t i = 1; i < changes.size(); ++i) EXPECT_GE(changes[i] - changes[i - 1], 250000000);
+  // Before the dip the face is brighter than 90: the gain only goes down.
+  ASSERT_GT(samples[0].face, 90);
+  for (int i = 1; i < 30; ++i) EXPECT_LE(samples[i].gain, samples[i - 1].gain) << i;
+  // In the dip's dark part (2.5 s to 5.5 s) the face is darker than 90: the gain only goes up,
+  // and the face brightens toward 90 without passing it.
+  for (int i = 76; i <= 165; ++i) {
+    EXPECT_GE(samples[i].gain, samples[i - 1].gain) << i;
+    EXPECT_LT(samples[i].face, 90) << i;
+  }
+  EXPECT_GT(samples[165].face, samples[75].face + 3);
+  EXPECT_GT(samples[165].gain, samples[75].gain + 10);
+}
+
 }  // namespace
 }  // namespace vantisol
