@@ -22,9 +22,11 @@
 
 #include "camera/camera_realsense.h"
 #include "channel_client.h"
+#include "child_process.h"
 #include "ground_truth.h"
 #include "opengl/locked_texture.h"
 #include "opengl_qt/opengl_context.h"
+#include "plugin_interface/plugin_interface.h"
 #include "utils/logging.h"
 #include "vantisol_pipeline/vantisol_pipeline.h"
 #include "watermark_renderer/watermark_renderer.h"
@@ -50,6 +52,9 @@ const char kUsage[] = R"(pipeline_run [options]
   --undistortion N      face undistortion on with amount N
   --bg-thresh N         fixed depth threshold (-1 automatic)
   --face-scale W H      face-mask scale in percent
+  --client              also run a virtual-camera client in its own process that asks for
+                        --size and reads the frames back out of the shared memory (the
+                        pipeline starts at 1280x720 and follows the client's request)
   --log                 print the program's log lines
 )";
 
@@ -60,6 +65,7 @@ struct Options {
   int png_every = 0;
   std::string out = ".";
   bool log = false;
+  bool client = false;
 };
 
 bool ParseSize(const std::string& text, Size* size) {
@@ -87,6 +93,8 @@ bool Parse(int argc, char** argv, Options* options, VantisolPipeline* pipeline) 
       options->out = next();
     else if (a == "--log")
       options->log = true;
+    else if (a == "--client")
+      options->client = true;
     else if (a == "--mode")
       pipeline->SetBackgroundMode(number());
     else if (a == "--blur")
@@ -155,7 +163,7 @@ struct Second {
 
 class Runner {
  public:
-  explicit Runner(const Options& options) : options_(options) {}
+  Runner(const Options& options, PluginInterface* writer) : options_(options), writer_(writer) {}
 
   // Render thread, after the frame's result is in the output texture.
   void OnProbe(const char* stage, const ImageData& frame) {
@@ -168,7 +176,7 @@ class Runner {
   void OnOutput(std::shared_ptr<LockedTexture> texture, LatencyCalculator latency,
                 const VantisolPipeline::Settings& settings) {
     watermark_.Render(texture);
-    (void)latency;
+    writer_->Process(texture, latency);
     Image image;
     {
       auto loan = texture->Lock();
@@ -242,7 +250,8 @@ class Runner {
     }
   }
 
-  bool WaitForOutputs(int count, std::chrono::seconds limit) {
+  template <typename Duration>
+  bool WaitForOutputs(int count, Duration limit) {
     std::unique_lock<std::mutex> lock(mutex_);
     return condition_.wait_for(lock, limit, [&] { return outputs_ >= count || failed_; });
   }
@@ -265,6 +274,7 @@ class Runner {
 
  private:
   Options options_;
+  PluginInterface* writer_;
   WatermarkRenderer watermark_;
   std::unique_ptr<TruthRecorder> truth_;
   int64_t time_stamp_ = 0;
@@ -311,7 +321,25 @@ int Run(int argc, char** argv) {
   setenv("VANTISOL_CAMERA_SCENARIO", options.scenario.c_str(), 1);
   if (options.png_every > 0) std::filesystem::create_directories(options.out);
 
-  Runner runner(options);
+  // The virtual camera's side, when asked for, in a process of its own.
+  std::unique_ptr<test::ChildProcess> client;
+  if (options.client) {
+    client = std::make_unique<test::ChildProcess>(std::vector<std::string>{
+        argv[0], "--client-process", std::to_string(options.size.width),
+        std::to_string(options.size.height), std::to_string(options.png_every), options.out});
+    if (!client->WaitFor("ready")) {
+      std::cout << "error: the client did not start: " << client->output() << std::endl;
+      return 2;
+    }
+  }
+  std::unique_ptr<PluginInterface> writer;
+  try {
+    writer = std::make_unique<PluginInterface>();
+  } catch (const std::exception& error) {
+    std::cout << "error: " << error.what() << std::endl;
+    return 2;
+  }
+  Runner runner(options, writer.get());
   runner.set_has_background(has_background);
   pipeline.SetStageProbe(
       [&runner](const char* stage, const ImageData& frame) { runner.OnProbe(stage, frame); });
@@ -331,14 +359,27 @@ int Run(int argc, char** argv) {
           runner.OnOutput(std::move(texture), latency, settings);
         });
     const auto start = std::chrono::steady_clock::now();
-    pipeline.RunWithSize(options.size, false);
+    // As the window does: the client's size once one is attached, else the size asked for.
+    const Size requested = writer->requested_size();
+    pipeline.RunWithSize(options.client        ? Size{1280, 720}
+                         : requested.width > 0 ? requested
+                                               : options.size,
+                         false);
     {
       auto camera = pipeline.camera();
       if (auto* real = dynamic_cast<CameraRealSense*>(camera.get()))
         runner.set_truth(std::make_unique<TruthRecorder>(real));
     }
-    if (!runner.WaitForOutputs(options.frames, std::chrono::seconds(600)))
-      runner.Fail("time-out after " + std::to_string(runner.outputs()) + " frames");
+    // The window follows the writer's size signal; here the size is polled.
+    const auto deadline = start + std::chrono::seconds(600);
+    while (!runner.WaitForOutputs(options.frames, std::chrono::milliseconds(50))) {
+      const Size size = writer->requested_size();
+      if (size.width > 0 && size.height > 0) pipeline.RunWithSize(size, false);
+      if (std::chrono::steady_clock::now() > deadline) {
+        runner.Fail("time-out after " + std::to_string(runner.outputs()) + " frames");
+        break;
+      }
+    }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const std::string error = runner.error();
@@ -355,6 +396,13 @@ int Run(int argc, char** argv) {
   // The render thread stops before the subscriber it calls goes away.
   owned_pipeline.reset();
   runner.Report();
+  if (client) {
+    const int code = client->Finish();
+    const std::string& said = client->output();
+    const auto line = said.rfind("received ");
+    std::cout << "client: " << (line == std::string::npos ? said : said.substr(line));
+    if (code != 0) result = result ? result : 3;
+  }
   if (!scenario_file.empty()) std::filesystem::remove(scenario_file);
   return result;
 }

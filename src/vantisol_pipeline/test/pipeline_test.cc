@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <future>
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
 
 #include "algorithms/renderer.h"
 #include "child_process.h"
@@ -10,6 +13,7 @@
 #include "opengl/image_filters.h"
 #include "opengl/locked_texture.h"
 #include "pipeline_test_support.h"
+#include "test_folder.h"
 #include "vantisol_pipeline/vantisol_pipeline.h"
 
 namespace vantisol {
@@ -255,9 +259,35 @@ TEST(LivePipelineTest, DestroyingWhileFramesFlowStopsTheCameraInBoundedTime) {
 namespace vantisol {
 namespace {
 
+// Gives the processes started while it lives a kernel-object folder of their own, apart from
+// tests that run in parallel.
+class ScopedRuntimeFolder {
+ public:
+  ScopedRuntimeFolder() {
+    std::filesystem::permissions(folder_.str(), std::filesystem::perms::owner_all);
+    const char* previous = getenv("XDG_RUNTIME_DIR");
+    if (previous) saved_ = previous;
+    had_ = previous != nullptr;
+    setenv("XDG_RUNTIME_DIR", folder_.str().c_str(), 1);
+  }
+  ~ScopedRuntimeFolder() {
+    if (had_)
+      setenv("XDG_RUNTIME_DIR", saved_.c_str(), 1);
+    else
+      unsetenv("XDG_RUNTIME_DIR");
+  }
+  const std::string& str() const { return folder_.str(); }
+
+ private:
+  test::TemporaryFolder folder_;
+  std::string saved_;
+  bool had_ = false;
+};
+
 // A driver without OpenGL 4.3: the render thread cannot build its context. The waiting GUI thread
 // gets the failure as an exception, the error signal carries it, and nothing hangs.
 TEST(PipelineProcessTest, StartUpFailureReachesTheWaitingThreadAndTheErrorSignal) {
+  ScopedRuntimeFolder runtime;
   setenv("MESA_GL_VERSION_OVERRIDE", "3.3", 1);
   test::ChildProcess runner({"/usr/bin/timeout", "60", VANTISOL_PIPELINE_RUN, "--frames", "5"});
   unsetenv("MESA_GL_VERSION_OVERRIDE");
@@ -267,10 +297,21 @@ TEST(PipelineProcessTest, StartUpFailureReachesTheWaitingThreadAndTheErrorSignal
   EXPECT_NE(runner.output().find("error signal: " + text), std::string::npos) << runner.output();
 }
 
-TEST(PipelineProcessTest, RunnerShowsFramesWithAWorkingDriver) {
-  test::ChildProcess runner({"/usr/bin/timeout", "120", VANTISOL_PIPELINE_RUN, "--frames", "5"});
+// The whole road: camera, render thread, watermark, frame writer, and a client process that
+// reads the frames out of the shared memory; what it gets is the output, pixel for pixel.
+TEST(PipelineProcessTest, FramesReachAChannelClientInAnotherProcess) {
+  ScopedRuntimeFolder folder;
+  test::ChildProcess runner({"/usr/bin/timeout", "120", VANTISOL_PIPELINE_RUN, "--frames", "12",
+                             "--client", "--size", "320x240", "--png-every", "12", "--out",
+                             folder.str()});
   EXPECT_EQ(runner.Finish(), 0) << runner.output();
-  EXPECT_NE(runner.output().find("frames 5 in "), std::string::npos) << runner.output();
+  EXPECT_NE(runner.output().find("frames 12 in "), std::string::npos) << runner.output();
+  EXPECT_NE(runner.output().find("client: received "), std::string::npos) << runner.output();
+  const cv::Mat output = cv::imread(folder.str() + "/output_00012.png");
+  const cv::Mat received = cv::imread(folder.str() + "/client_00012.png");
+  ASSERT_EQ(output.size(), cv::Size(320, 240));
+  ASSERT_EQ(received.size(), output.size()) << runner.output();
+  EXPECT_EQ(cv::norm(output, received, cv::NORM_INF), 0);
 }
 
 }  // namespace
