@@ -227,12 +227,13 @@ struct LivePipeline {
 };
 
 TEST(LivePipelineTest, CaptureThatEndsGivesExactlyOneCameraError) {
-  LivePipeline live(R"({"frames": 12})");
-  ASSERT_TRUE(live.WaitFor([&] { return !live.Errors().empty(); }, 60s)) << "no error signal";
+  LivePipeline live(R"({"frames": 6})");
+  // Generous: the simulation is slow under the thread sanitizer.
+  ASSERT_TRUE(live.WaitFor([&] { return !live.Errors().empty(); }, 200s)) << "no error signal";
   std::this_thread::sleep_for(500ms);
   EXPECT_EQ(live.Errors(), std::vector<std::string>{"Camera Error"});
   EXPECT_GT(live.outputs, 0);
-  EXPECT_LE(live.outputs, 12);
+  EXPECT_LE(live.outputs, 6);
 }
 
 TEST(LivePipelineTest, DestroyingWhileFramesFlowStopsTheCameraInBoundedTime) {
