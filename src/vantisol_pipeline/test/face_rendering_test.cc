@@ -329,5 +329,40 @@ TEST(FaceRenderingTest, TwoFacesEachChangedInTheirOwnBoxAndTheFarOneNotUndistort
   Keep(flattened, "two_undistortion");
 }
 
+// The pipeline's switches reach the renderer: gaze correction set before the render thread builds
+// its resources, undistortion switched on and gaze correction off while frames flow.
+TEST(FaceRenderingTest, PipelineSwitchesReachTheRenderer) {
+  const auto frames = Capture(32, 0, kOnePerson);
+  ASSERT_FALSE(frames.empty());
+  test::PipelineRig plain({1280, 720}, false), effects({1280, 720}, false);
+  for (test::PipelineRig* rig : {&plain, &effects}) rig->pipeline->SetColorCorrection(false);
+  effects.pipeline->SetGazeCorrection(true);
+  effects.pipeline->SetGazeCorrectionAmount(60);
+  plain.Start();
+  effects.Start();
+  const Size color = frames[0].frame->color.size;
+  for (size_t i = 0; i + 2 < frames.size(); ++i) {
+    const Image a = plain.Process(frames[i].frame), b = effects.Process(frames[i].frame);
+    if (i + 3 < frames.size()) continue;
+    const std::vector<Box> face = {
+        OutputBox(frames[i].persons.at(0).box, 0.15f, color, color, {1280, 720})};
+    const Changes changes = Compare(a, b, face);
+    EXPECT_EQ(changes.outside, 0);
+    EXPECT_GT(changes.inside, 1000);
+  }
+  effects.pipeline->SetGazeCorrection(false);
+  const TrueFrame& last = frames.back();
+  EXPECT_EQ(Compare(plain.Process(frames[frames.size() - 2].frame),
+                    effects.Process(frames[frames.size() - 2].frame), {})
+                .outside,
+            0);
+  effects.pipeline->SetFaceUndistortion(true);
+  const Changes undistorted =
+      Compare(plain.Process(last.frame), effects.Process(last.frame),
+              {OutputBox(last.persons.at(0).box, 0.15f, color, color, {1280, 720})});
+  EXPECT_EQ(undistorted.outside, 0);
+  EXPECT_GT(undistorted.inside, 100);
+}
+
 }  // namespace
 }  // namespace vantisol
