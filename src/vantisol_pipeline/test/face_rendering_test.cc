@@ -364,5 +364,62 @@ TEST(FaceRenderingTest, PipelineSwitchesReachTheRenderer) {
   EXPECT_GT(undistorted.inside, 100);
 }
 
+// The debug views: landmark points where the colour camera sees the landmarks (projected here on
+// the CPU), the lit mesh drawn with the effects off, and the depth map.
+TEST(FaceRenderingTest, DebugViewsDrawLandmarksMeshAndDepthMap) {
+  const auto frames = Capture(3, 0, kOnePerson);
+  ASSERT_FALSE(frames.empty());
+  const Size color = frames[0].frame->color.size;
+  FaceRun run(color);
+  Renderer& landmarks = run.gaze;
+  landmarks.enable_gaze_correction_ = false;
+  landmarks.draw_landmarks_ = true;
+  Renderer& mesh = run.undistorted;
+  mesh.enable_face_undistortion_ = false;
+  mesh.draw_mesh_ = true;
+  mesh.render_mode_ = 0;
+  Image plain, points, lit;
+  for (const TrueFrame& input : frames) {
+    run.Feed(input);
+    plain = run.Render(run.off);
+    points = run.Render(landmarks);
+    lit = run.Render(mesh);
+  }
+  const ImageData& frame = *frames.back().frame;
+  ASSERT_EQ(frame.faces.size(), 1u);
+  const Calibration& c = frame.color.calibration;
+  std::vector<Box> spots;
+  int blue = 0;
+  for (const LandmarkData& landmark : frame.faces.begin()->second.landmarks) {
+    const float* w = landmark.world.data();
+    float p[3];
+    for (int r = 0; r < 3; ++r)
+      p[r] = c.R[r * 3] * w[0] + c.R[r * 3 + 1] * w[1] + c.R[r * 3 + 2] * w[2] + c.T[r];
+    const float u = c.K[0] * p[0] / p[2] + c.K[2], v = c.K[4] * p[1] / p[2] + c.K[5];
+    spots.push_back({u - 4, v - 4, u + 4, v + 4});
+    const int x = int(u), y = int(v);
+    if (x < 0 || y < 0 || x >= color.width || y >= color.height) continue;
+    const uint8_t* pixel = points.data.get() + (size_t(y) * color.width + x) * 3;
+    blue += pixel[0] == 0 && pixel[1] == 0 && pixel[2] == landmark.confidence_world * 255 / 100;
+  }
+  const Changes changes = Compare(plain, points, spots);
+  EXPECT_EQ(changes.outside, 0) << changes.worst_x << "," << changes.worst_y;
+  EXPECT_GT(blue, int(spots.size()) / 2);
+
+  // The lit mesh covers the face; the fade weight of the third frame is above zero.
+  EXPECT_TRUE(mesh.mesh_drawn().begin()->second);
+  const std::vector<Box> face = {
+      OutputBox(frames.back().persons.at(0).box, 0.15f, color, color, color)};
+  const Changes by_mesh = Compare(plain, lit, face);
+  EXPECT_EQ(by_mesh.outside, 0);
+  EXPECT_GT(by_mesh.inside, 5000);
+  Keep(points, "debug_landmarks");
+  Keep(lit, "debug_mesh");
+
+  run.off.draw_depthmap_ = true;
+  EXPECT_GT(Compare(plain, run.Render(run.off), {}).outside, 10000);
+  Keep(run.off.output().Download(Image::Format::kRGB), "debug_depthmap");
+}
+
 }  // namespace
 }  // namespace vantisol
