@@ -115,8 +115,9 @@ void Measure(const Frames& frames, int faces) {
 int main(int argc, char** argv) {
   using namespace vantisol;
   QGuiApplication application(argc, argv);
-  el::Loggers::reconfigureAllLoggers(el::ConfigurationType::ToStandardOutput, "false");
-  el::Loggers::reconfigureAllLoggers(el::ConfigurationType::ToFile, "false");
+  for (const auto type : {el::ConfigurationType::ToStandardOutput, el::ConfigurationType::ToFile}) {
+    el::Loggers::reconfigureAllLoggers(type, "false");
+  }
   OpenGLContext context(false);
   context.CreateContext();
   context.SetContext();
