@@ -421,5 +421,45 @@ TEST(FaceRenderingTest, DebugViewsDrawLandmarksMeshAndDepthMap) {
   Keep(run.off.output().Download(Image::Format::kRGB), "debug_depthmap");
 }
 
+// A tall output keeps a narrow central band whose left border cuts the face: the turned face fades
+// out toward that border instead of smearing the band's first column over it.
+TEST(FaceRenderingTest, FaceCutByThePictureBorderFadesOut) {
+  const auto frames = Capture(25, 0, kOnePerson);
+  ASSERT_FALSE(frames.empty());
+  const Size color = frames[0].frame->color.size;
+  const Size output{color.height / 2, color.height};
+  FaceRun run(output);
+  run.gaze.face_rotation_amount_ = run.gaze.eye_rotation_amount_ = 100;
+  Image plain, turned;
+  for (const TrueFrame& input : frames) {
+    run.Feed(input);
+    plain = run.Render(run.off);
+    turned = run.Render(run.gaze);
+  }
+  const Size crop = run.off.crop_size();
+  ASSERT_EQ(crop, output);
+  const Box face = OutputBox(frames.back().persons.at(0).box, 0, color, crop, output);
+  ASSERT_LT(face.x0, 0) << "the face is not cut by the band";
+  // Largest change in columns [x0, x1) of the face's rows.
+  const auto largest = [&](int x0, int x1) {
+    int worst = 0;
+    for (int y = std::max(0, int(face.y0)); y < std::min(output.height, int(face.y1)); ++y)
+      for (int x = x0; x < x1; ++x)
+        for (int c = 0; c < 3; ++c) {
+          const size_t i = (size_t(y) * output.width + x) * 3 + c;
+          worst = std::max(worst, std::abs(plain.data.get()[i] - turned.data.get()[i]));
+        }
+    return worst;
+  };
+  // The face turned by the full amount changes its features by a lot a little way in. In the band's
+  // first column (texture coordinate 0.0014, so at most 0.14 of the face shows) the change is a few
+  // levels; without the fade it is 9 here.
+  const int inner = largest(8, 40), edge = largest(0, 1);
+  std::cout << "largest change: first column " << edge << ", columns 8 to 40 " << inner << "\n";
+  EXPECT_GT(inner, 40);
+  EXPECT_LE(edge, 6);
+  Keep(turned, "border_gaze");
+}
+
 }  // namespace
 }  // namespace vantisol
