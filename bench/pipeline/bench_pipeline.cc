@@ -34,9 +34,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Frames of the simulated camera, taken once: colour, depth, segmentation and faces.
-std::vector<std::shared_ptr<const ImageData>> Record(int count) {
+std::vector<std::shared_ptr<const ImageData>> Record(int count, const std::string& scenario = "") {
   const std::string file = "/tmp/vantisol-bench-pipeline-scenario.json";
-  std::ofstream(file) << R"({"paced": false})";
+  std::ofstream(file) << "{\"paced\": false" << scenario << "}";
   setenv("VANTISOL_CAMERA_SCENARIO", file.c_str(), 1);
   auto cameras = CameraRealSense::GetCameras();
   std::vector<std::shared_ptr<const ImageData>> frames;
@@ -122,6 +122,7 @@ struct Config {
   std::string name;
   int mode;
   bool automatic_camera;
+  bool face_effects = false;  // gaze correction and face undistortion
 };
 
 // Stage times of the render thread (each stage ends with glFinish), per stage name.
@@ -148,6 +149,8 @@ class Bench {
     pipeline.SetBackgroundMode(config.mode);
     pipeline.SetAutomaticCamera(config.automatic_camera);
     pipeline.SetPersonify(config.mode != 0);
+    pipeline.SetGazeCorrection(config.face_effects);
+    pipeline.SetFaceUndistortion(config.face_effects);
     WatermarkRenderer watermark;
     std::mutex mutex;
     std::condition_variable condition;
@@ -234,6 +237,33 @@ void PrintStages(const Config& config, const Measurement& m) {
               m.new_gl_names);
 }
 
+// The face renderer's cost: the "renderer" stage with the effects off (background and one shadow
+// pass per face) and on (plus the mesh pass), with one face and, from a second recording, two.
+void FaceEffects(Bench& one_face, const std::vector<std::shared_ptr<const ImageData>>& frames,
+                 PluginInterface* writer) {
+  // The second person stands in from the start and stays; no lost or renamed faces.
+  const auto two = Record(60, R"(, "second_person_enter": -2, "second_person_leave": 60,
+                                  "lose_face_at": 100, "rename_every": 100)");
+  Bench two_faces(&two, writer);
+  std::printf("\nface renderer, mode 0, automatic camera off: renderer stage in ms (mean, p95)\n");
+  for (int faces : {1, 2}) {
+    Bench& bench = faces == 1 ? one_face : two_faces;
+    const auto& recorded = faces == 1 ? frames : two;
+    std::printf("  %d face(s) in the recording's first frame: %zu\n", faces,
+                recorded[0]->faces.size());
+    for (bool effects : {false, true}) {
+      const Config config{"", 0, false, effects};
+      Measurement m = bench.Run(config, true, 40, 60);
+      std::vector<double> t = m.stages["renderer"];
+      std::sort(t.begin(), t.end());
+      const double mean = std::accumulate(t.begin(), t.end(), 0.0) / t.size();
+      const Measurement fps = bench.Run(config, false, 40, 60);
+      std::printf("    effects %-3s renderer %6.2f %6.2f   end to end %6.2f fps\n",
+                  effects ? "on" : "off", mean, t[size_t(0.95 * (t.size() - 1))], fps.fps);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vantisol
 
@@ -259,6 +289,7 @@ int main(int argc, char** argv) {
   client.Lock().SetSize(1280, 720);
   PluginInterface writer;
   Bench bench(&frames, &writer);
+  FaceEffects(bench, frames, &writer);
   const std::vector<Config> stage_configs = {
       {"mode 0 (defaults: colour correction and automatic camera on)", 0, true},
       {"mode 1 (blur, camera segmentation)", 1, true},

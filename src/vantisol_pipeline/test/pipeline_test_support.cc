@@ -33,12 +33,17 @@ std::vector<TrueFrame> CaptureFrames(int count, bool segmentation, int skip,
     auto frame = internal->Run();
     EXPECT_NE(frame, nullptr);
     if (!frame || i < skip) continue;
-    TrueFrame captured{frame, {}, {}};
+    TrueFrame captured{frame, {}, {}, {}};
     PXCSizeI32 size{0, 0};
     const uint8_t* mask = truth ? truth->QueryPersonMask(&size) : nullptr;
     if (mask != nullptr) {
       captured.person_mask.assign(mask, mask + size_t(size.width) * size.height);
       captured.mask_size = Size{size.width, size.height};
+    }
+    const int persons = truth ? truth->QueryNumberOfPersons() : 0;
+    for (int p = 0; p < persons; ++p) {
+      PXCSimulationTruth::Person person{};
+      if (truth->QueryPerson(p, &person) >= PXC_STATUS_NO_ERROR) captured.persons.push_back(person);
     }
     frames.push_back(captured);
   }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "camera/camera.h"
+#include "pxc/simulation.h"
 #include "utils/camera_image.h"
 #include "vantisol_pipeline/vantisol_pipeline.h"
 
@@ -21,6 +22,7 @@ struct TrueFrame {
   std::shared_ptr<const ImageData> frame;
   std::vector<uint8_t> person_mask;  // colour size, 255 where a person is seen
   Size mask_size;
+  std::vector<PXCSimulationTruth::Person> persons;  // every person in the picture
 };
 
 // Captures `count` consecutive frames of the simulated camera (unpaced), every `step`-th kept,
