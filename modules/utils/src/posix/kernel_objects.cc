@@ -23,16 +23,23 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
+#include <spawn.h>
 #include <string.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <new>
+#include <thread>
+
+#include "utils/process.h"
+
+extern char** environ;
 
 namespace vantisol::platform {
 
@@ -330,3 +337,27 @@ std::string LastErrorText() {
 }
 
 }  // namespace vantisol::platform
+
+namespace vantisol::utils {
+
+bool StartProcess(const std::string& file_name) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  char* const arguments[] = {const_cast<char*>(file_name.c_str()), nullptr};
+  pid_t pid = -1;
+  const int error = posix_spawn(&pid, file_name.c_str(), &actions, nullptr, arguments, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (error != 0) {
+    errno = error;
+    return false;
+  }
+  // The caller never waits for the program; a detached reaper keeps it from staying a zombie.
+  std::thread([pid] {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  }).detach();
+  return true;
+}
+
+}  // namespace vantisol::utils

@@ -6,6 +6,9 @@
 
 #include <windows.h>
 
+#include "utils/path.h"
+#include "utils/process.h"
+
 namespace vantisol::platform {
 
 namespace {
@@ -75,3 +78,22 @@ std::string LastErrorText() {
 }
 
 }  // namespace vantisol::platform
+
+namespace vantisol::utils {
+
+bool StartProcess(const std::string& file_name) {
+  std::wstring application = Utf8ToWide(file_name);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(application.c_str(), nullptr, nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                      nullptr, nullptr, &startup, &process)) {
+    return false;
+  }
+  // The client never waits for the program.
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return true;
+}
+
+}  // namespace vantisol::utils
