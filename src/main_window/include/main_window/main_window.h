@@ -55,6 +55,7 @@ class MainWindow : public QOpenGLWidget, public Ui::SettingsWidget {
   TextureRenderWidget* preview() const { return preview_; }
   QWidget* preview_container() const { return preview_container_; }
   QSystemTrayIcon* tray_icon() { return &tray_icon_; }
+  GAnalytics* analytics() { return &analytics_; }
   const QString& graphics_card_text() const { return graphics_card_text_; }
   bool preview_enabled() const { return preview_enabled_; }
 
