@@ -94,6 +94,8 @@ MainWindow::MainWindow() : QOpenGLWidget(nullptr), analytics_(AnalyticsTrackingI
   });
   qRegisterMetaType<std::shared_ptr<LockedTexture>>("std::shared_ptr<vantisol::LockedTexture>");
   qRegisterMetaType<std::shared_ptr<LockedTexture>>("LockedTexture");
+  // The name as the signal spells it, for connections that resolve the type by name.
+  qRegisterMetaType<std::shared_ptr<LockedTexture>>("std::shared_ptr<LockedTexture>");
   connect(&tray_icon_, &QSystemTrayIcon::activated, this, &MainWindow::PutForeground);
   connect(this, &MainWindow::ImageUpdated, this, &MainWindow::ShowImage, Qt::QueuedConnection);
   connect(this, &MainWindow::FatalErrorSignal, this, &MainWindow::DisplayError);
