@@ -82,10 +82,10 @@ MainWindow::MainWindow() : QOpenGLWidget(nullptr), analytics_(AnalyticsTrackingI
   InitUi();
 
   if (context() == nullptr || !context()->isValid()) {
-    DisplayError(
-        "It seems that we could not create an OpenGL context. Please note that Vantisol "
-        "requires an accessible graphics card to work.",
-        true);
+    // clang-format off
+    const char* message = "It seems that we could not create an OpenGL context. Please note that Vantisol requires an accessible graphics card to work.";
+    // clang-format on
+    DisplayError(message, true);
     return;
   }
 
