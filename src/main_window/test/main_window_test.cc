@@ -343,6 +343,27 @@ TEST_F(MainWindowTest, AltAShowsTheAdvancedPanel) {
       [&] { return window->advanced_settings()->fps_label->text().startsWith("FPS: "); }, 20000));
 }
 
+TEST_F(MainWindowTest, ClosingWithAClientHidesInTheTrayAndTheIconBringsItBack) {
+  test::LogRecorder log;
+  MainWindow* window = Start();
+  auto client = std::make_unique<SharedMemoryImage>(true);
+  client->Lock().SetSize(1280, 720);
+  ASSERT_TRUE(
+      WaitFor([&] { return window->plugin_interface()->requested_size().width == 1280; }, 20000));
+  window->close();
+  EXPECT_FALSE(window->isVisible());
+  EXPECT_TRUE(log.Contains("Tray message: Vantisol is running in the background."));
+  // No tray host here: the test activates the icon as a click would.
+  emit window->tray_icon()->activated(QSystemTrayIcon::Trigger);
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_EQ(window->windowTitle(), "Vantisol - 2.6.3 Alpha");
+  // The client leaving while the window is visible keeps the program running.
+  client.reset();
+  ASSERT_TRUE(WaitFor([&] { return window->plugin_interface()->requested_size().width < 1; }));
+  test::Settle(200);
+  EXPECT_TRUE(window->isVisible());
+}
+
 TEST_F(MainWindowTest, ResolutionFollowsTheClientAndTheUser) {
   MainWindow* window = Start();
   AdvancedSettingsWidget* panel = window->advanced_settings();

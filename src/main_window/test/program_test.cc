@@ -180,6 +180,15 @@ TEST_F(ProgramTest, StartUpReportsInOrderAndShowsTheWindow) {
       WaitFor([&] { return windows_.Find(kTitle, program->processId()).size() == 1; }, 10000));
   EXPECT_TRUE(Log().contains("StartPipeline, size:1280,720"));
   EXPECT_EQ(program->state(), QProcess::Running);
+
+  // Without a client, closing the window ends the program once analytics has sent.
+  windows_.Close(windows_.Find(kTitle, program->processId()).front());
+  ASSERT_TRUE(WaitForExit(program, 20000)) << Log().right(2000).toStdString();
+  EXPECT_EQ(program->exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(program->exitCode(), 0);
+  const QStringList described = Described();
+  EXPECT_EQ(described.mid(described.size() - 2), (QStringList{"Lifetime/Stop/", "session:end"}));
+  EXPECT_FALSE(Log().contains("Tray message"));
 }
 
 TEST_F(ProgramTest, SecondInstanceShowsOneBoxAndLeavesTheFirstRunning) {
