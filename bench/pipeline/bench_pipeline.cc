@@ -20,7 +20,9 @@
 #include "camera/camera_realsense.h"
 #include "opengl/locked_texture.h"
 #include "opengl_qt/opengl_context.h"
+#include "plugin_interface/plugin_interface.h"
 #include "utils/logging.h"
+#include "utils/shared_memory_image.h"
 #include "vantisol_pipeline/vantisol_pipeline.h"
 #include "watermark_renderer/watermark_renderer.h"
 
@@ -133,7 +135,8 @@ struct Measurement {
 
 class Bench {
  public:
-  explicit Bench(const std::vector<std::shared_ptr<const ImageData>>* frames) : frames_(frames) {}
+  Bench(const std::vector<std::shared_ptr<const ImageData>>* frames, PluginInterface* writer)
+      : frames_(frames), writer_(writer) {}
 
   Measurement Run(const Config& config, bool per_stage, int warm_up, int frames) {
     Measurement result;
@@ -183,13 +186,16 @@ class Bench {
       mark(stage);
     });
     Clock::time_point start;
-    pipeline.output_signal_.connect([&](std::shared_ptr<LockedTexture> texture, LatencyCalculator) {
-      watermark.Render(texture);
-      mark("watermark");
-      std::lock_guard<std::mutex> lock(mutex);
-      if (++outputs == warm_up) start = Clock::now();
-      condition.notify_all();
-    });
+    pipeline.output_signal_.connect(
+        [&](std::shared_ptr<LockedTexture> texture, LatencyCalculator latency) {
+          watermark.Render(texture);
+          mark("watermark");
+          writer_->Process(texture, latency);
+          mark("writer (read-back, flip, copy)");
+          std::lock_guard<std::mutex> lock(mutex);
+          if (++outputs == warm_up) start = Clock::now();
+          condition.notify_all();
+        });
     pipeline.SetSharedContext();
     pipeline.InitializeOpenglContext();
     pipeline.RunWithSize({1280, 720}, false);
@@ -209,6 +215,7 @@ class Bench {
 
  private:
   const std::vector<std::shared_ptr<const ImageData>>* frames_;
+  PluginInterface* writer_;
 };
 
 void PrintStages(const Config& config, const Measurement& m) {
@@ -247,7 +254,11 @@ int main(int argc, char** argv) {
   }
   std::printf("recorded %zu frames, colour %dx%d, output 1280x720\n", frames.size(),
               frames[0]->color.size.width, frames[0]->color.size.height);
-  Bench bench(&frames);
+  // A client of the output size in this process, so the writer reads back and copies every frame.
+  SharedMemoryImage client(true);
+  client.Lock().SetSize(1280, 720);
+  PluginInterface writer;
+  Bench bench(&frames, &writer);
   const std::vector<Config> stage_configs = {
       {"mode 0 (defaults: colour correction and automatic camera on)", 0, true},
       {"mode 1 (blur, camera segmentation)", 1, true},
@@ -255,7 +266,9 @@ int main(int argc, char** argv) {
   for (const auto& config : stage_configs) {
     PrintStages(config, bench.Run(config, true, 10, config.mode == 0 ? 60 : 20));
   }
-  std::printf("\nframes per second end to end (render thread, no glFinish between stages)\n");
+  std::printf(
+      "\nframes per second end to end (render thread with watermark and writer, no glFinish "
+      "between stages)\n");
   for (int mode = 0; mode < 3; ++mode)
     for (bool automatic : {true, false}) {
       const Config config{"", mode, automatic};

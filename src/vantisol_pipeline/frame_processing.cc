@@ -199,9 +199,10 @@ bool VantisolPipeline::Segment(const std::shared_ptr<const ImageData>& frame) {
     return true;
   }
   // The own segmentation plugs in here: the foreground extractor makes the trimap from
-  // projected_depth and the faces (with the frame's depth and 600 when bg_thresh_ is -1, else the
-  // set threshold), and the temporal segmenter, after its history switch and a pending reset,
-  // turns colour and trimap into the mask. Until then the camera's picture stands in for it.
+  // projected_depth and the faces (the seen ones first, at most the four it takes; with the
+  // frame's depth and 600 when bg_thresh_ is -1, else the set threshold), and the temporal
+  // segmenter, after its history switch and a pending reset, turns colour and trimap into the mask.
+  // Until then the camera's picture stands in for it.
   LogOnChange(!camera_mask, &no_mask_logged_,
               "No segmentation for the frame: the background is left as it is");
   if (!camera_mask) return false;

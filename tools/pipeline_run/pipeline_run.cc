@@ -34,6 +34,13 @@
 namespace vantisol::tools {
 namespace {
 
+// One whole line on standard output; the render and camera threads print too.
+void Say(const std::string& line) {
+  static std::mutex mutex;
+  std::lock_guard<std::mutex> lock(mutex);
+  std::cout << line << std::endl;
+}
+
 const char kUsage[] = R"(pipeline_run [options]
   --frames N            output frames to run (300)
   --size WxH            output size (1280x720)
@@ -344,7 +351,7 @@ int Run(int argc, char** argv) {
   pipeline.SetStageProbe(
       [&runner](const char* stage, const ImageData& frame) { runner.OnProbe(stage, frame); });
   pipeline.error_signal_.connect([&runner](std::string text) {
-    std::cout << "error signal: " << text << std::endl;
+    Say("error signal: " + text);
     runner.Fail(text);
   });
 
@@ -384,13 +391,13 @@ int Run(int argc, char** argv) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const std::string error = runner.error();
     if (!error.empty() && runner.outputs() < options.frames) {
-      std::cout << "error: " << error << std::endl;
+      Say("error: " + error);
       result = 1;
     }
-    std::cout << "frames " << runner.outputs() << " in " << seconds << " s ("
-              << runner.outputs() / seconds << " fps)" << std::endl;
+    Say("frames " + std::to_string(runner.outputs()) + " in " + std::to_string(seconds) + " s (" +
+        std::to_string(runner.outputs() / seconds) + " fps)");
   } catch (const std::exception& error) {
-    std::cout << "error: " << error.what() << std::endl;
+    Say(std::string("error: ") + error.what());
     result = 2;
   }
   // The render thread stops before the subscriber it calls goes away.

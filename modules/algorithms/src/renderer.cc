@@ -81,7 +81,7 @@ void Renderer::Render(const Texture& color, const Texture& depth,
   if (draw_background_) {
     texture_draw_->Draw(color_crop_texture_, output_size_, TextureDraw::kStretch, 0);
   }
-  if (draw_depthmap_ && (depthmap_mode_ == 0 || depthmap_mode_ == 1)) {
+  if (draw_depthmap_ && (depthmap_mode_ == 0 || depthmap_mode_ == 1) && !depth.size().empty()) {
     if (!depthmap_renderer_) depthmap_renderer_ = std::make_unique<DepthmapRenderer>();
     depthmap_renderer_->Draw(depth, frame->depth.calibration, color_crop_texture_, calibration,
                              *camera_, depthmap_mode_);

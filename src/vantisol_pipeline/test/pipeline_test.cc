@@ -227,12 +227,13 @@ struct LivePipeline {
 };
 
 TEST(LivePipelineTest, CaptureThatEndsGivesExactlyOneCameraError) {
-  LivePipeline live(R"({"frames": 12})");
-  ASSERT_TRUE(live.WaitFor([&] { return !live.Errors().empty(); }, 60s)) << "no error signal";
+  LivePipeline live(R"({"frames": 6})");
+  // Generous: the simulation is slow under the thread sanitizer.
+  ASSERT_TRUE(live.WaitFor([&] { return !live.Errors().empty(); }, 200s)) << "no error signal";
   std::this_thread::sleep_for(500ms);
   EXPECT_EQ(live.Errors(), std::vector<std::string>{"Camera Error"});
   EXPECT_GT(live.outputs, 0);
-  EXPECT_LE(live.outputs, 12);
+  EXPECT_LE(live.outputs, 6);
 }
 
 TEST(LivePipelineTest, DestroyingWhileFramesFlowStopsTheCameraInBoundedTime) {
@@ -289,7 +290,7 @@ class ScopedRuntimeFolder {
 TEST(PipelineProcessTest, StartUpFailureReachesTheWaitingThreadAndTheErrorSignal) {
   ScopedRuntimeFolder runtime;
   setenv("MESA_GL_VERSION_OVERRIDE", "3.3", 1);
-  test::ChildProcess runner({"/usr/bin/timeout", "60", VANTISOL_PIPELINE_RUN, "--frames", "5"});
+  test::ChildProcess runner({"/usr/bin/timeout", "120", VANTISOL_PIPELINE_RUN, "--frames", "5"});
   unsetenv("MESA_GL_VERSION_OVERRIDE");
   const std::string text = "The render thread could not create its OpenGL 4.3 context.";
   EXPECT_TRUE(runner.WaitFor("error: " + text)) << runner.output();
@@ -301,7 +302,7 @@ TEST(PipelineProcessTest, StartUpFailureReachesTheWaitingThreadAndTheErrorSignal
 // reads the frames out of the shared memory; what it gets is the output, pixel for pixel.
 TEST(PipelineProcessTest, FramesReachAChannelClientInAnotherProcess) {
   ScopedRuntimeFolder folder;
-  test::ChildProcess runner({"/usr/bin/timeout", "120", VANTISOL_PIPELINE_RUN, "--frames", "12",
+  test::ChildProcess runner({"/usr/bin/timeout", "240", VANTISOL_PIPELINE_RUN, "--frames", "12",
                              "--client", "--size", "320x240", "--png-every", "12", "--out",
                              folder.str()});
   EXPECT_EQ(runner.Finish(), 0) << runner.output();
