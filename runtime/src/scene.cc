@@ -325,6 +325,15 @@ Scenario Scenario::Load(const std::string& file, std::string* error) {
     for (const auto& d : devices->value.GetArray())
       if (d.IsString()) s.devices.push_back(d.GetString());
   }
+  auto depth_sizes = doc.FindMember("depth_sizes");
+  if (depth_sizes != doc.MemberEnd() && depth_sizes->value.IsArray()) {
+    std::vector<std::array<int32_t, 2>> sizes;
+    for (const auto& d : depth_sizes->value.GetArray())
+      if (d.IsArray() && d.Size() == 2 && d[0].IsInt() && d[1].IsInt() && d[0].GetInt() > 0 &&
+          d[1].GetInt() > 0)
+        sizes.push_back({d[0].GetInt(), d[1].GetInt()});
+    if (!sizes.empty()) s.depth_sizes = sizes;
+  }
   if (s.period <= 0) s.period = 24;
   return s;
 }

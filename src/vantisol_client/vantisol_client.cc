@@ -89,11 +89,23 @@ bool VantisolClient::FillBuffer(unsigned char* buffer, long size, int64_t* start
   time_stamp_ += kFrameNanoseconds;
   *end = time_stamp_;
   if (buffer == nullptr || size <= 0) return true;
-  if (shared_memory_ == nullptr) {
-    if (waiting_for_first_frame_) DrawLoadingPicture(buffer, size);
-    return true;
+  try {
+    if (shared_memory_ != nullptr && WaitForPicture(buffer, size)) return true;
+    if (shared_memory_ != nullptr && !waiting_for_first_frame_) {
+      SharedMemoryImage::LockedImage image = shared_memory_->Lock();
+      CopyPicture(image, buffer, static_cast<size_t>(size));
+      image.set_new_frame(false);
+      return true;
+    }
+  } catch (const std::exception& error) {
+    // The channel cannot be locked any more: the sample keeps the loading picture or its bytes.
+    LOG(WARNING) << "Could not lock shared memory: " << error.what();
   }
+  if (waiting_for_first_frame_) DrawLoadingPicture(buffer, size);
+  return true;
+}
 
+bool VantisolClient::WaitForPicture(unsigned char* buffer, long size) {
   bool client_left = false;
   for (int pass = 0; pass < kWaitPasses; ++pass) {
     {
@@ -103,7 +115,7 @@ bool VantisolClient::FillBuffer(unsigned char* buffer, long size, int64_t* start
         break;
       }
       if (image.new_frame()) {
-        CopyPicture(&image, buffer, size);
+        CopyPicture(image, buffer, static_cast<size_t>(size));
         image.set_new_frame(false);
         waiting_for_first_frame_ = false;
         return true;
@@ -112,26 +124,19 @@ bool VantisolClient::FillBuffer(unsigned char* buffer, long size, int64_t* start
     // The header lock is free during the pause, so the program never waits on it for long.
     std::this_thread::sleep_for(kWaitPause);
   }
-  if (!client_left)
+  if (!client_left) {
     LOG(WARNING) << "Didn't manage to get data, "
                  << "even though client was running...";
-
-  if (waiting_for_first_frame_) {
-    DrawLoadingPicture(buffer, size);
-  } else {
-    SharedMemoryImage::LockedImage image = shared_memory_->Lock();
-    CopyPicture(&image, buffer, size);
-    image.set_new_frame(false);
   }
-  return true;
+  return false;
 }
 
-void VantisolClient::CopyPicture(SharedMemoryImage::LockedImage* image, unsigned char* buffer,
-                                 long size) {
-  VANTISOL_CHECK(image->Bytes() == size);
-  const void* data = image->data();
+void VantisolClient::CopyPicture(SharedMemoryImage::LockedImage& image, unsigned char* buffer,
+                                 size_t size) {
+  VANTISOL_CHECK(image.Bytes() == size);
+  const void* data = image.data();
   if (data == nullptr) return;
-  std::memcpy(buffer, data, std::min<size_t>(image->Bytes(), static_cast<size_t>(size)));
+  std::memcpy(buffer, data, std::min<size_t>(image.Bytes(), size));
 }
 
 void VantisolClient::DrawLoadingPicture(unsigned char* buffer, long size) {

@@ -32,8 +32,10 @@ class VantisolClient : public VirtualCamera {
   const path& directory() const { return directory_; }
 
  private:
+  // Waits up to 100 passes of 2 ms for a new picture and copies it; false when none came.
+  bool WaitForPicture(unsigned char* buffer, long size);
   // Copies at most what both the data block and the sample hold.
-  void CopyPicture(SharedMemoryImage::LockedImage* image, unsigned char* buffer, long size);
+  void CopyPicture(SharedMemoryImage::LockedImage& image, unsigned char* buffer, size_t size);
   void DrawLoadingPicture(unsigned char* buffer, long size);
 
   std::unique_ptr<SharedMemoryImage> shared_memory_;

@@ -263,6 +263,31 @@ TEST_F(ChannelTest, ObjectFolderOpenToOthersIsRefused) {
   EXPECT_NE(text.find("ERROR Could not open the shared image header!\n"), std::string::npos);
 }
 
+// Only the owner may reach the objects: any group or other bit on the folder, or a folder
+// reached through a symbolic link, makes every object unavailable; the owner's 0700 works.
+TEST_F(ChannelTest, ObjectFolderReachableByGroupOrOthersIsRefused) {
+  namespace fs = std::filesystem;
+  const std::string folder = runtime_.str() + "/vantisol";
+  fs::create_directory(folder);
+  const auto available = [](const std::string& key) {
+    SharedMemory block(key);
+    block.Create(4);
+    return block.open();
+  };
+  for (const unsigned mode : {0700u, 0740u, 0720u, 0710u, 0770u, 0704u, 0702u, 0701u}) {
+    fs::permissions(folder, fs::perms(mode));
+    EXPECT_EQ(available("Vantisol::Mode" + std::to_string(mode)), mode == 0700u)
+        << std::oct << mode;
+  }
+  const std::string target = runtime_.str() + "/elsewhere";
+  fs::create_directory(target);
+  fs::permissions(target, fs::perms(0700));
+  fs::permissions(folder, fs::perms(0700));
+  fs::remove_all(folder);
+  fs::create_directory_symlink(target, folder);
+  EXPECT_FALSE(available("Vantisol::Linked"));
+}
+
 #endif
 
 TEST_F(ChannelTest, MisuseFailsItsChecks) {
