@@ -90,6 +90,9 @@ class ProgramTest : public ::testing::Test {
     environment.insert("XDG_DATA_HOME", root_ + "/" + data_folder);
     environment.insert("VANTISOL_ANALYTICS_URL", server_.Url("/collect"));
     environment.insert("VANTISOL_UPDATE_BASE_URL", server_.Url("/software"));
+    for (auto entry = extra_environment_.begin(); entry != extra_environment_.end(); ++entry) {
+      environment.insert(entry.key(), entry.value());
+    }
     if (!scenario_.isEmpty()) {
       QFile file(root_ + "/scenario.json");
       file.open(QIODevice::WriteOnly);
@@ -134,6 +137,7 @@ class ProgramTest : public ::testing::Test {
   test::TemporaryFolder folder_;
   QString root_;
   QString scenario_;
+  QMap<QString, QString> extra_environment_;
   HttpTestServer server_;
   X11Windows windows_;
   std::vector<std::unique_ptr<QProcess>> processes_;
@@ -241,6 +245,28 @@ TEST_F(ProgramTest, CaptureFailureGivesOneCriticalBoxAndEnds) {
   EXPECT_GT(described.indexOf("Lifetime/Stop/"), error);
   EXPECT_GT(described.indexOf("session:end"), described.indexOf("Lifetime/Stop/"));
   EXPECT_TRUE(Log().contains("Critical Error: Camera Error"));
+}
+
+TEST_F(ProgramTest, OpenGlBelow43IsRefusedWithoutStartingTheRenderThread) {
+  Store("show_welcome", false);
+  // The driver reports 4.2 for the same context.
+  extra_environment_["MESA_GL_VERSION_OVERRIDE"] = "4.2";
+  QProcess* program = StartProgram();
+  const qint64 pid = program->processId();
+  ASSERT_TRUE(WaitFor([&] { return windows_.Find("Critical Error", pid).size() == 1; }, 30000));
+  windows_.Close(windows_.Find("Critical Error", pid).front());
+  ASSERT_TRUE(WaitForExit(program, 20000)) << Log().right(2000).toStdString();
+  EXPECT_EQ(program->exitCode(), 0);
+  QString combined;
+  QString exception;
+  for (const auto& hit : Hits(server_)) {
+    if (hit["ea"] == "Graphics Card Combined") combined = hit["el"];
+    if (hit["t"] == "exception") exception = hit["exd"];
+  }
+  EXPECT_TRUE(combined.contains("(4.2 ")) << combined.toStdString();
+  EXPECT_EQ(exception, "OpenGL 4.3 or higher required. Graphics Card: " + combined);
+  EXPECT_TRUE(Log().contains("ERROR OpenGL 4.3 or higher required."));
+  EXPECT_FALSE(Log().contains("ThreadLoop"));
 }
 
 // Mean absolute difference of two pictures over a coarse grid (both scaled to it).
