@@ -1,0 +1,147 @@
+#pragma once
+// Qt's GL headers come in here: a file that includes this header must not include glbinding.
+
+#include <QOpenGLWidget>
+#include <QSize>
+#include <QString>
+#include <QSystemTrayIcon>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "analytics/ganalytics.h"
+#include "ui_settings_widget.h"
+#include "utils/latency_calculator.h"
+
+class QAbstractButton;
+class QSlider;
+
+namespace vantisol {
+
+class AdvancedSettingsWidget;
+class CalibWidget;
+class LetterboxLayout;
+class LockedTexture;
+class PluginInterface;
+class TextureRenderWidget;
+class UpdateCheck;
+class VantisolPipeline;
+class WatermarkRenderer;
+class WelcomeWidget;
+
+// Organisation, application name and version of the program.
+void SetApplicationInfo();
+// "Vantisol - 2.6.3 Alpha".
+QString WindowTitle();
+
+// The program's one window: owns the pipeline, the frame writer, the watermark step, analytics and
+// the update check; builds the settings form and its panels; shows errors; keeps the tray icon.
+class MainWindow : public QOpenGLWidget, public Ui::SettingsWidget {
+  Q_OBJECT
+
+ public:
+  MainWindow();
+  ~MainWindow() override;
+
+  // Hides the window and ends the program once analytics has sent what it holds.
+  void Stop();
+
+  // Read by tests.
+  VantisolPipeline* pipeline() const { return pipeline_.get(); }
+  PluginInterface* plugin_interface() const { return plugin_interface_.get(); }
+  AdvancedSettingsWidget* advanced_settings() const { return advanced_settings_.get(); }
+  CalibWidget* calib_widget() const { return calib_widget_.get(); }
+  WelcomeWidget* welcome_widget() const { return welcome_widget_; }
+  TextureRenderWidget* preview() const { return preview_; }
+  QWidget* preview_container() const { return preview_container_; }
+  QSystemTrayIcon* tray_icon() { return &tray_icon_; }
+  GAnalytics* analytics() { return &analytics_; }
+  const QString& graphics_card_text() const { return graphics_card_text_; }
+  bool preview_enabled() const { return preview_enabled_; }
+
+ signals:
+  void ImageUpdated(std::shared_ptr<LockedTexture> image);
+  void FatalErrorSignal(QString message, bool fatal);
+  void ResetPipeline();
+
+ private slots:
+  void ShowImage(std::shared_ptr<LockedTexture> image);
+  void SetSize(QSize resolution);
+  void DisplayError(QString message, bool fatal);
+  void PutForeground();
+  void ResetSegmentation();
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void initializeGL() override;
+  void paintGL() override;
+
+ private:
+  using Callback = std::function<void(bool)>;
+
+  void InitUi();
+  void InitSettings();
+  void InitAdvancedSettings();
+  void ConnectPipeline();
+  void OnFrame(std::shared_ptr<LockedTexture> texture, LatencyCalculator latency);
+  void OnPipelineError(std::string message);
+  void AddToggle(QAbstractButton* button, const QString& label, const QString& key,
+                 bool default_value, Callback callback);
+  void OnToggle(bool checked, const QString& label, const QString& key, const Callback& callback);
+  // An amount slider: stored value applied, then moves drive `apply` and the key.
+  void AddAmountSlider(QSlider* slider, const QString& key, int default_value,
+                       const std::function<void(int)>& apply);
+  void OnBlurAmountChanged(int value);
+  void OnFaceUndistortionAmountChanged(int value);
+  void OnGazeCorrectionAmountChanged(int value);
+  void SelectBackground();
+  void OnFaceTemplateScaleChanged(int width, int height);
+  void OnFaceTemplateScaleReset();
+  void ShowPreview(bool show);
+  void ShowCalibWidget();
+  void OnWelcomeClosed();
+  void ReportFeatureState();
+  void UpdateWindowFlags();
+  void ShowTrayMessage(const QString& title, const QString& text);
+  bool ClientAttached() const;
+
+  QSystemTrayIcon tray_icon_;
+  TextureRenderWidget* preview_ = nullptr;
+  QWidget* preview_container_ = nullptr;
+  std::unique_ptr<AdvancedSettingsWidget> advanced_settings_;
+  std::unique_ptr<CalibWidget> calib_widget_;
+  bool preview_enabled_ = false;
+  std::unique_ptr<bool> applied_preview_flags_;
+  LetterboxLayout* letterbox_layout_ = nullptr;
+  QString graphics_card_text_;
+  bool ui_initialised_ = false;
+  WelcomeWidget* welcome_widget_ = nullptr;
+  std::unique_ptr<VantisolPipeline> pipeline_;
+  std::unique_ptr<PluginInterface> plugin_interface_;
+  std::unique_ptr<WatermarkRenderer> watermark_renderer_;
+  GAnalytics analytics_;
+  std::unique_ptr<UpdateCheck> update_check_;
+  // A fatal box is open or the program is stopping: later fatal errors open no further box.
+  bool stopping_ = false;
+};
+
+// Owns the one main window and rebuilds it when the window asks for a pipeline reset.
+class MainWindowStarter : public QObject {
+  Q_OBJECT
+
+ public:
+  MainWindowStarter();
+  ~MainWindowStarter() override;
+
+  MainWindow* window() const { return window_.get(); }
+
+ private slots:
+  void Reset();
+
+ private:
+  std::unique_ptr<MainWindow> window_;
+};
+
+}  // namespace vantisol

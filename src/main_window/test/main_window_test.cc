@@ -1,0 +1,432 @@
+// The main window in this process: settings and toggles against the pipeline, the store and
+// analytics; the welcome overlay, the preview switch, calibration and the advanced panel's size
+// handling. Cross-process behaviour is in program_test.cc.
+
+#include "main_window/main_window.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QKeyEvent>
+#include <QPointer>
+#include <QSettings>
+#include <algorithm>
+#include <array>
+#include <memory>
+
+#include "face_tracking/face_tracker.h"
+#include "main_window/advanced_settings_widget.h"
+#include "main_window/calib_widget.h"
+#include "main_window/gl_version.h"
+#include "plugin_interface/plugin_interface.h"
+#include "program_test_support.h"
+#include "test_folder.h"
+#include "utils/shared_memory_image.h"
+#include "vantisol_pipeline/vantisol_pipeline.h"
+#include "widgets/welcome_widget.h"
+
+namespace vantisol {
+namespace {
+
+using test::BoxCloser;
+using test::Describe;
+using test::Hits;
+using test::HttpTestServer;
+using test::WaitFor;
+
+TEST(GlVersionTest, LeadingDigitsOfEachPartDecide) {
+  struct Case {
+    const char* text;
+    int major, minor;
+    bool sufficient;
+  } cases[] = {
+      {"4.5 (Core Profile) Mesa 22.3.6", 4, 5, true},
+      {"4.3", 4, 3, true},
+      {"4.10 NVIDIA 123.4", 4, 10, true},
+      {"4.2.0 Build 10", 4, 2, false},
+      {"3.3 (Compatibility Profile) Mesa", 3, 3, false},
+      {"5.0", 5, 0, true},
+      {"", 0, 0, false},
+      {"OpenGL ES 3.2", 0, 2, false},
+  };
+  for (const Case& c : cases) {
+    const GlVersion version = ParseGlVersion(c.text);
+    EXPECT_EQ(version.major, c.major) << c.text;
+    EXPECT_EQ(version.minor, c.minor) << c.text;
+    EXPECT_EQ(IsGlVersionSufficient(version), c.sufficient) << c.text;
+  }
+}
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string run = folder_.str() + "/run";
+    QDir().mkpath(QString::fromStdString(run));
+    setenv("XDG_RUNTIME_DIR", run.c_str(), 1);
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                       QString::fromStdString(folder_.str() + "/config"));
+    setenv("VANTISOL_ANALYTICS_URL", server_.Url("/collect").toUtf8().constData(), 1);
+    setenv("VANTISOL_UPDATE_BASE_URL", server_.Url("/software").toUtf8().constData(), 1);
+    QSettings().setValue("background_path", VANTISOL_BACKGROUND);
+  }
+
+  void TearDown() override { window_.reset(); }
+
+  MainWindow* Start() {
+    window_.reset();
+    window_ = std::make_unique<MainWindow>();
+    window_->show();
+    return window_.get();
+  }
+
+  // The "Feature Toggle" events sent since the last call.
+  QStringList NewToggleEvents() {
+    // Hits wait for the send tick; this sends them now.
+    window_->analytics()->startSending();
+    const size_t before = Hits(server_).size();
+    WaitFor([&] { return !window_->analytics()->isSending() && Hits(server_).size() > before; },
+            3000);
+    const auto hits = Hits(server_);
+    QStringList events;
+    for (size_t i = seen_hits_; i < hits.size(); ++i) {
+      if (hits[i]["ec"] == "Feature Toggle") events << Describe(hits[i]);
+    }
+    seen_hits_ = hits.size();
+    return events;
+  }
+
+  static QVariant Stored(const QString& key) { return QSettings().value(key); }
+
+  test::TemporaryFolder folder_;
+  HttpTestServer server_;
+  std::unique_ptr<MainWindow> window_;
+  size_t seen_hits_ = 0;
+};
+
+TEST_F(MainWindowTest, FreshStoreStartsWithTheDefaultsAndTheWelcome) {
+  QSettings().remove("background_path");
+  BoxCloser closer;  // the test binary's folder has no background picture
+  MainWindow* window = Start();
+  const VantisolPipeline::Settings settings = window->pipeline()->settings();
+  EXPECT_TRUE(settings.color_correction);
+  EXPECT_TRUE(settings.automatic_camera);
+  EXPECT_EQ(settings.background_mode, 0);
+  EXPECT_FALSE(settings.face_undistortion);
+  EXPECT_FALSE(settings.gaze_correction);
+  EXPECT_EQ(settings.blur_amount, 10);
+  EXPECT_EQ(settings.face_undistortion_amount, 25);
+  EXPECT_EQ(settings.gaze_correction_amount, 30);
+  EXPECT_EQ(settings.face_template_scale_width, 100);
+  EXPECT_TRUE(window->color_correction_button_->isChecked());
+  EXPECT_TRUE(window->automatic_camera_button_->isChecked());
+  EXPECT_TRUE(window->video_preview_button_->isChecked());
+  EXPECT_FALSE(window->background_blur_button_->isChecked());
+  EXPECT_FALSE(window->blur_slider_->isVisible());
+  EXPECT_EQ(window->windowTitle(), "Vantisol - 2.6.3 Alpha");
+  ASSERT_NE(window->welcome_widget(), nullptr);
+  EXPECT_TRUE(window->welcome_widget()->isVisible());
+  EXPECT_EQ(window->welcome_widget()->size(), window->size());
+  // The default picture is looked for beside the program; it is absent here, so the error box
+  // names the path, and the default is stored.
+  const QString expected = QCoreApplication::applicationDirPath() + "/background.jpg";
+  ASSERT_TRUE(WaitFor([&] { return !closer.boxes().isEmpty(); }, 3000));
+  EXPECT_EQ(closer.boxes().value(0), "Error|Could not set background: " + expected);
+  EXPECT_EQ(Stored("background_path").toString(), expected);
+  EXPECT_TRUE(WaitFor([&] {
+    return Describe(Hits(server_))
+        .contains(
+            "exception:Could not set "
+            "background: " +
+            expected + ":0");
+  }));
+  // Applying stored values sends no toggle events.
+  EXPECT_TRUE(NewToggleEvents().isEmpty());
+}
+
+TEST_F(MainWindowTest, BlurAndReplacementExcludeEachOtherAndPersist) {
+  MainWindow* window = Start();
+  VantisolPipeline* pipeline = window->pipeline();
+  window->background_blur_button_->click();
+  EXPECT_EQ(pipeline->background_mode(), 1);
+  EXPECT_TRUE(window->blur_slider_->isVisible());
+  EXPECT_TRUE(Stored("enable_background_blur").toBool());
+  EXPECT_EQ(NewToggleEvents(), QStringList{"Feature Toggle/Background Blur/On"});
+
+  window->background_replacement_button_->click();
+  EXPECT_EQ(pipeline->background_mode(), 2);
+  EXPECT_FALSE(window->background_blur_button_->isChecked());
+  EXPECT_FALSE(Stored("enable_background_blur").toBool());
+  EXPECT_TRUE(Stored("enable_background_replacement").toBool());
+  EXPECT_EQ(NewToggleEvents(), (QStringList{"Feature Toggle/Background Blur/Off",
+                                            "Feature Toggle/Background Replacement/On"}));
+
+  // Each toggle is followed by the feature-state view.
+  const auto hits = Hits(server_);
+  ASSERT_FALSE(hits.empty());
+  EXPECT_EQ(hits.back()["t"], "appview");
+  EXPECT_EQ(hits.back()["cd"], "Standalone");
+  EXPECT_EQ(hits.back()["cd4"], "false");
+  EXPECT_EQ(hits.back()["cd5"], "true");
+
+  window->background_replacement_button_->click();
+  EXPECT_EQ(pipeline->background_mode(), 0);
+
+  // The amounts and the other toggles: pipeline, key, event; and all of it after a restart.
+  window->gaze_correction_button_->click();
+  window->gaze_correction_slider_->setValue(44);
+  window->blur_slider_->setValue(17);
+  window->face_undistortion_button_->click();
+  window->face_undistortion_slider_->setValue(33);
+  window->color_correction_button_->click();
+  window->automatic_camera_button_->click();
+  EXPECT_EQ(
+      NewToggleEvents(),
+      (QStringList{"Feature Toggle/Background Replacement/Off", "Feature Toggle/Gaze Correction/On",
+                   "Feature Toggle/Face Undistortion/On", "Feature Toggle/Color Correction/Off",
+                   "Feature Toggle/Automatic Camera/Off"}));
+  EXPECT_EQ(window->advanced_settings()->gaze_rotate_face_slider->value(), 44);
+  EXPECT_EQ(window->advanced_settings()->gaze_rotate_eyes_slider->value(), 44);
+  EXPECT_EQ(Stored("gaze_correction_amount").toInt(), 44);
+
+  window = Start();
+  pipeline = window->pipeline();
+  const VantisolPipeline::Settings settings = pipeline->settings();
+  EXPECT_TRUE(settings.gaze_correction);
+  EXPECT_EQ(settings.gaze_correction_amount, 44);
+  EXPECT_EQ(settings.blur_amount, 17);
+  EXPECT_TRUE(settings.face_undistortion);
+  EXPECT_EQ(settings.face_undistortion_amount, 33);
+  EXPECT_FALSE(settings.color_correction);
+  EXPECT_FALSE(settings.automatic_camera);
+  EXPECT_EQ(settings.background_mode, 0);
+  EXPECT_EQ(window->gaze_correction_slider_->value(), 44);
+  EXPECT_TRUE(window->gaze_correction_slider_->isVisible());
+  EXPECT_EQ(window->advanced_settings()->gaze_rotate_eyes_slider->value(), 44);
+}
+
+TEST_F(MainWindowTest, StoredValuesAreReadWithQtsConversions) {
+  QSettings store;
+  store.setValue("enable_background_blur", true);
+  store.setValue("enable_background_replacement", true);
+  store.setValue("blur_amount", 50);
+  store.setValue("enable_gaze_correction", "yes");
+  store.setValue("enable_automatic_camera", "false");
+  store.setValue("face_undistortion_amount", "lots");
+  store.setValue("gaze_correction_amount", -5);
+  store.sync();
+  MainWindow* window = Start();
+  const VantisolPipeline::Settings settings = window->pipeline()->settings();
+  // Replacement comes later at start-up and wins; blur's key is rewritten.
+  EXPECT_EQ(settings.background_mode, 2);
+  EXPECT_FALSE(window->background_blur_button_->isChecked());
+  EXPECT_FALSE(Stored("enable_background_blur").toBool());
+  // An amount outside the slider's range reaches the pipeline as stored.
+  EXPECT_EQ(settings.blur_amount, 50);
+  EXPECT_EQ(window->blur_slider_->value(), 30);
+  EXPECT_EQ(settings.gaze_correction_amount, -5);
+  EXPECT_EQ(window->gaze_correction_slider_->value(), 0);
+  // Text other than "", "0" and "false" reads as true; text that is no number as 0.
+  EXPECT_TRUE(settings.gaze_correction);
+  EXPECT_FALSE(settings.automatic_camera);
+  EXPECT_EQ(settings.face_undistortion_amount, 0);
+  // The store is not repaired.
+  EXPECT_EQ(Stored("enable_gaze_correction").toString(), "yes");
+  EXPECT_EQ(Stored("blur_amount").toInt(), 50);
+}
+
+TEST_F(MainWindowTest, WelcomeKeepsThePreviewOnUntilDeclined) {
+  QSettings().setValue("enable_preview", false);
+  MainWindow* window = Start();
+  ASSERT_NE(window->welcome_widget(), nullptr);
+  EXPECT_TRUE(window->preview_enabled());
+  EXPECT_TRUE(window->video_preview_button_->isChecked());
+  EXPECT_TRUE(window->preview_container()->isVisible());
+  window->resize(window->width() + 120, window->height() + 40);
+  QApplication::processEvents();
+  const WelcomeWidget* welcome = window->welcome_widget();
+  EXPECT_EQ(welcome->size(), window->size());
+  EXPECT_LE(
+      std::abs(welcome->message_frame_->geometry().center().x() - window->rect().center().x()), 1);
+  // OK with the box unchecked: shown again next time.
+  welcome->ok_button_->pressed();
+  EXPECT_TRUE(Stored("show_welcome").toBool());
+  EXPECT_FALSE(welcome->isVisible());
+
+  window = Start();
+  ASSERT_NE(window->welcome_widget(), nullptr);
+  window->welcome_widget()->show_welcome_checkbox_->setChecked(true);
+  window->welcome_widget()->ok_button_->pressed();
+  EXPECT_FALSE(Stored("show_welcome").toBool());
+
+  // No overlay now, and the stored preview setting is honoured.
+  window = Start();
+  EXPECT_EQ(window->welcome_widget(), nullptr);
+  EXPECT_FALSE(window->preview_enabled());
+  EXPECT_FALSE(window->preview_container()->isVisible());
+  EXPECT_FALSE(window->calib_button_->isEnabled());
+  EXPECT_FALSE(window->windowFlags() & Qt::WindowMaximizeButtonHint);
+}
+
+TEST_F(MainWindowTest, PreviewOffKeepsTheRightEdgeAndChangesTheFrameButtons) {
+  QSettings().setValue("show_welcome", false);
+  MainWindow* window = Start();
+  ASSERT_TRUE(window->preview_enabled());
+  EXPECT_TRUE(window->windowFlags() & Qt::WindowMaximizeButtonHint);
+  QApplication::processEvents();
+  const int right = window->frameGeometry().right();
+  const int width = window->frameGeometry().width();
+  window->video_preview_button_->click();
+  QApplication::processEvents();
+  EXPECT_FALSE(window->preview_container()->isVisible());
+  EXPECT_LT(window->frameGeometry().width(), width - 100);
+  EXPECT_EQ(window->frameGeometry().right(), right);
+  EXPECT_FALSE(window->calib_button_->isEnabled());
+  EXPECT_FALSE(window->windowFlags() & Qt::WindowMaximizeButtonHint);
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_FALSE(Stored("enable_preview").toBool());
+  EXPECT_EQ(NewToggleEvents(), QStringList{"Feature Toggle/Preview Video/Off"});
+  window->video_preview_button_->click();
+  QApplication::processEvents();
+  EXPECT_TRUE(window->calib_button_->isEnabled());
+  EXPECT_TRUE(window->windowFlags() & Qt::WindowMaximizeButtonHint);
+}
+
+TEST_F(MainWindowTest, CalibrationReachesTheFaceTrackerAndResets) {
+  QSettings().setValue("face_template_scale_height", 95);
+  MainWindow* window = Start();
+  VantisolPipeline* pipeline = window->pipeline();
+  EXPECT_EQ(pipeline->settings().face_template_scale_height, 95);
+  CalibWidget* calib = window->calib_widget();
+  EXPECT_EQ(calib->height_slider_->value(), 95);
+  window->calib_button_->pressed();
+  EXPECT_TRUE(calib->isVisible());
+  const QPoint place = calib->pos();
+  window->calib_button_->pressed();
+  EXPECT_EQ(calib->pos(), place);
+
+  calib->width_slider_->setValue(110);
+  EXPECT_EQ(Stored("face_template_scale_width").toInt(), 110);
+  EXPECT_EQ(Stored("face_template_scale_height").toInt(), 95);
+  auto scale = [pipeline] {
+    auto tracker = pipeline->face_tracker();
+    return tracker ? tracker->base_template_->scale_ : std::array<float, 3>{0, 0, 0};
+  };
+  EXPECT_FLOAT_EQ(scale()[0], 1.10f);
+  EXPECT_FLOAT_EQ(scale()[1], 0.95f);
+
+  calib->reset_button_->pressed();
+  EXPECT_EQ(calib->width_slider_->value(), 100);
+  EXPECT_EQ(calib->height_slider_->value(), 100);
+  EXPECT_EQ(Stored("face_template_scale_width").toInt(), 100);
+  EXPECT_EQ(Stored("face_template_scale_height").toInt(), 100);
+  EXPECT_FLOAT_EQ(scale()[0], 1.0f);
+  EXPECT_FLOAT_EQ(scale()[1], 1.0f);
+  calib->ok_button_->pressed();
+  EXPECT_FALSE(calib->isVisible());
+}
+
+TEST_F(MainWindowTest, AltAShowsTheAdvancedPanel) {
+  MainWindow* window = Start();
+  QKeyEvent plain(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a");
+  QApplication::sendEvent(window, &plain);
+  EXPECT_FALSE(window->advanced_settings()->isVisible());
+  QKeyEvent with_alt(QEvent::KeyPress, Qt::Key_A, Qt::AltModifier, "a");
+  QApplication::sendEvent(window, &with_alt);
+  EXPECT_TRUE(with_alt.isAccepted());
+  EXPECT_TRUE(window->advanced_settings()->isVisible());
+  EXPECT_TRUE(
+      window->advanced_settings()->graphics_card_info_label->text().startsWith("Graphics Card: "));
+  // The frame-rate label follows the pipeline once frames arrive.
+  EXPECT_TRUE(WaitFor(
+      [&] { return window->advanced_settings()->fps_label->text().startsWith("FPS: "); }, 20000));
+}
+
+TEST_F(MainWindowTest, ClosingWithAClientHidesInTheTrayAndTheIconBringsItBack) {
+  test::LogRecorder log;
+  MainWindow* window = Start();
+  auto client = std::make_unique<SharedMemoryImage>(true);
+  client->Lock().SetSize(1280, 720);
+  ASSERT_TRUE(
+      WaitFor([&] { return window->plugin_interface()->requested_size().width == 1280; }, 20000));
+  window->close();
+  EXPECT_FALSE(window->isVisible());
+  EXPECT_TRUE(log.Contains("Tray message: Vantisol is running in the background."));
+  // No tray host here: the test activates the icon as a click would.
+  emit window->tray_icon()->activated(QSystemTrayIcon::Trigger);
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_EQ(window->windowTitle(), "Vantisol - 2.6.3 Alpha");
+  // The client leaving while the window is visible keeps the program running.
+  client.reset();
+  ASSERT_TRUE(WaitFor([&] { return window->plugin_interface()->requested_size().width < 1; }));
+  test::Settle(200);
+  EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(MainWindowTest, ResolutionFollowsTheClientAndTheUser) {
+  MainWindow* window = Start();
+  AdvancedSettingsWidget* panel = window->advanced_settings();
+  QStringList items;
+  for (int i = 0; i < panel->resolutions_combo_box->count(); ++i) {
+    items << panel->resolutions_combo_box->itemText(i);
+  }
+  EXPECT_EQ(items,
+            (QStringList{"640x480", "960x720", "640x360", "960x540", "1024x675", "1280x720"}));
+  EXPECT_EQ(panel->resolutions_combo_box->currentText(), "1280x720");
+  auto started = [this, window] {
+    window->analytics()->startSending();
+    QStringList sizes;
+    for (const auto& hit : Hits(server_)) {
+      if (hit["ea"] == "Start with Resolution") sizes << hit["el"];
+    }
+    return sizes;
+  };
+  ASSERT_TRUE(WaitFor([&] { return started() == QStringList{"1280x720"}; }));
+
+  panel->resolutions_combo_box->setCurrentText("640x360");
+  EXPECT_TRUE(WaitFor([&] { return started() == (QStringList{"1280x720", "640x360"}); }));
+  EXPECT_EQ(panel->resolution().width, 640);
+
+  // A client's size selects its entry and locks the choice; leaving unlocks it.
+  auto client = std::make_unique<SharedMemoryImage>(true);
+  client->Lock().SetSize(960, 540);
+  ASSERT_TRUE(WaitFor([&] { return !panel->resolutions_combo_box->isEnabled(); }));
+  EXPECT_EQ(panel->resolutions_combo_box->currentText(), "960x540");
+  EXPECT_TRUE(WaitFor([&] { return started().endsWith("960x540"); }));
+  window->analytics()->startSending();
+  WaitFor([&] { return !window->analytics()->isSending(); });
+  const auto hits = Hits(server_);
+  EXPECT_TRUE(std::any_of(hits.begin(), hits.end(),
+                          [](const test::Hit& hit) { return hit["cd"] == "Plugin"; }));
+  client->Lock().SetSize(800, 600);
+  ASSERT_TRUE(WaitFor([&] { return window->plugin_interface()->requested_size().width == 800; }));
+  test::Settle(200);
+  EXPECT_FALSE(panel->resolutions_combo_box->isEnabled());
+  EXPECT_EQ(panel->resolutions_combo_box->currentText(), "960x540");
+  client.reset();
+  ASSERT_TRUE(WaitFor([&] { return panel->resolutions_combo_box->isEnabled(); }));
+  EXPECT_EQ(panel->resolutions_combo_box->currentText(), "960x540");
+  // The window is visible: a client leaving does not stop the program.
+  EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(MainWindowTest, ResetRebuildsTheWindowFromTheStore) {
+  QSettings().setValue("show_welcome", false);
+  QSettings().setValue("enable_face_undistortion", true);
+  MainWindowStarter starter;
+  QPointer<MainWindow> first = starter.window();
+  ASSERT_NE(first, nullptr);
+  ASSERT_TRUE(WaitFor(
+      [&] { return first->advanced_settings()->fps_label->text().startsWith("FPS: "); }, 20000));
+  first->advanced_settings()->reset_pipeline_button->pressed();
+  ASSERT_TRUE(WaitFor([&] { return first.isNull(); }));
+  MainWindow* second = starter.window();
+  // The channel's single-instance guard was released by the old window.
+  ASSERT_NE(second->plugin_interface(), nullptr);
+  EXPECT_TRUE(second->pipeline()->face_undistortion());
+  EXPECT_TRUE(second->isVisible());
+}
+
+}  // namespace
+}  // namespace vantisol

@@ -1,0 +1,496 @@
+// The program as separate processes under this X display: start-up reports and window, the single
+// instance, a capture failure's one error box, the virtual camera's client starting and feeding on
+// the program, the tray while a client is attached, and the exported GPU-preference values.
+
+#include <elf.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QProcess>
+#include <QSettings>
+#include <QTextStream>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "program_test_support.h"
+#include "test_folder.h"
+#include "x11_windows.h"
+
+namespace vantisol {
+namespace {
+
+using test::Describe;
+using test::Hits;
+using test::HttpTestServer;
+using test::WaitFor;
+using test::X11Windows;
+
+const QString kTitle = "Vantisol - 2.6.3 Alpha";
+const char kProgram[] = VANTISOL_PROGRAM;
+const char kClient[] = VCAM_CLIENT;
+
+// Processes of this program binary that run with the given runtime folder (so: this test's).
+std::vector<qint64> ProgramProcesses(const QString& runtime_folder) {
+  std::vector<qint64> pids;
+  const QString program = QFileInfo(kProgram).canonicalFilePath();
+  for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
+    bool number = false;
+    const qint64 pid = entry.toLongLong(&number);
+    if (!number) continue;
+    if (QFileInfo("/proc/" + entry + "/exe").canonicalFilePath() != program) continue;
+    QFile environment("/proc/" + entry + "/environ");
+    if (!environment.open(QIODevice::ReadOnly)) continue;
+    if (environment.readAll().split('\0').contains("XDG_RUNTIME_DIR=" + runtime_folder.toUtf8())) {
+      pids.push_back(pid);
+    }
+  }
+  return pids;
+}
+
+class ProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = QString::fromStdString(folder_.str());
+    QDir().mkpath(root_ + "/run");
+    QDir().mkpath(root_ + "/config/Vantisol");
+    QDir().mkpath(root_ + "/client");
+  }
+
+  void TearDown() override {
+    for (auto& process : processes_) {
+      if (process->state() != QProcess::NotRunning) {
+        process->kill();
+        process->waitForFinished(5000);
+      }
+    }
+    // A program that a client started is this test's child's child: ended by its id.
+    for (const qint64 pid : ProgramProcesses(root_ + "/run"))
+      ::kill(static_cast<pid_t>(pid), SIGKILL);
+  }
+
+  // The program's settings before it starts.
+  void Store(const QString& key, const QVariant& value) {
+    QSettings settings(root_ + "/config/Vantisol/Vantisol.conf", QSettings::IniFormat);
+    settings.setValue(key, value);
+  }
+
+  QProcessEnvironment Environment(const QString& data_folder) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_RUNTIME_DIR", root_ + "/run");
+    environment.insert("XDG_CONFIG_HOME", root_ + "/config");
+    environment.insert("XDG_DATA_HOME", root_ + "/" + data_folder);
+    environment.insert("VANTISOL_ANALYTICS_URL", server_.Url("/collect"));
+    environment.insert("VANTISOL_UPDATE_BASE_URL", server_.Url("/software"));
+    for (auto entry = extra_environment_.begin(); entry != extra_environment_.end(); ++entry) {
+      environment.insert(entry.key(), entry.value());
+    }
+    if (!scenario_.isEmpty()) {
+      QFile file(root_ + "/scenario.json");
+      file.open(QIODevice::WriteOnly);
+      file.write(scenario_.toUtf8());
+      environment.insert("VANTISOL_CAMERA_SCENARIO", file.fileName());
+    }
+    return environment;
+  }
+
+  QProcess* Launch(const QString& program, const QStringList& arguments,
+                   const QString& data_folder) {
+    processes_.push_back(std::make_unique<QProcess>());
+    QProcess* process = processes_.back().get();
+    process->setProcessEnvironment(Environment(data_folder));
+    process->setProcessChannelMode(QProcess::MergedChannels);
+    process->start(program, arguments);
+    EXPECT_TRUE(process->waitForStarted(5000)) << program.toStdString();
+    return process;
+  }
+
+  QProcess* StartProgram(const QString& data_folder = "data") {
+    return Launch(kProgram, {}, data_folder);
+  }
+
+  QString Log(const QString& data_folder = "data", const QString& name = "Vantisol") {
+    QFile file(root_ + "/" + data_folder + "/Vantisol/logs/" + name + ".release.log");
+    if (!file.open(QIODevice::ReadOnly)) return QString();
+    return QString::fromUtf8(file.readAll());
+  }
+
+  // Events as "category/action/label" etc., in the order they arrived.
+  QStringList Described() { return Describe(Hits(server_)); }
+
+  bool WaitForHit(const QString& described, int timeout_ms = 20000) {
+    return WaitFor([&] { return Described().contains(described); }, timeout_ms);
+  }
+
+  static bool WaitForExit(QProcess* process, int timeout_ms) {
+    return WaitFor([process] { return process->state() == QProcess::NotRunning; }, timeout_ms);
+  }
+
+  test::TemporaryFolder folder_;
+  QString root_;
+  QString scenario_;
+  QMap<QString, QString> extra_environment_;
+  HttpTestServer server_;
+  X11Windows windows_;
+  std::vector<std::unique_ptr<QProcess>> processes_;
+};
+
+TEST_F(ProgramTest, StartUpReportsInOrderAndShowsTheWindow) {
+  Store("show_welcome", false);
+  QProcess* program = StartProgram();
+  ASSERT_TRUE(WaitForHit("Camera/Start with Resolution/1280x720"))
+      << Described().join("\n").toStdString();
+  const auto hits = Hits(server_);
+  QStringList order;
+  for (const auto& hit : hits) {
+    const QString text = Describe(hit);
+    if (hit["ec"] == "Hardware Info") {
+      order << hit["ec"] + "/" + hit["ea"];
+    } else {
+      order << text;
+    }
+  }
+  const QStringList expected{"session:start",
+                             "Lifetime/Start/",
+                             "Hardware Info/Graphics Card Vendor",
+                             "Hardware Info/Graphics Card Renderer",
+                             "Hardware Info/Graphics Card Version",
+                             "Hardware Info/Graphics Card Combined",
+                             "appview:Standalone",
+                             "Camera/Start with Resolution/1280x720"};
+  ASSERT_GE(order.size(), expected.size());
+  EXPECT_EQ(order.mid(0, expected.size()), expected) << order.join("\n").toStdString();
+  // The GL strings of this machine's driver, and the combined text built from them.
+  const QString vendor = hits[2]["el"];
+  const QString renderer = hits[3]["el"];
+  const QString version = hits[4]["el"];
+  EXPECT_FALSE(vendor.isEmpty());
+  EXPECT_TRUE(version.startsWith("4.")) << version.toStdString();
+  EXPECT_EQ(hits[5]["el"], vendor + ": " + renderer + " (" + version + ")");
+  EXPECT_EQ(hits[6]["cd1"], "true");
+  EXPECT_EQ(hits[6]["cd2"], "true");
+  for (const char* name : {"cd3", "cd4", "cd5", "cd6"}) EXPECT_EQ(hits[6][name], "false") << name;
+  EXPECT_EQ(hits[0]["tid"], hits[1]["tid"]);
+
+  ASSERT_TRUE(
+      WaitFor([&] { return windows_.Find(kTitle, program->processId()).size() == 1; }, 10000));
+  EXPECT_TRUE(Log().contains("StartPipeline, size:1280,720"));
+  EXPECT_EQ(program->state(), QProcess::Running);
+
+  // Without a client, closing the window ends the program once analytics has sent.
+  windows_.Close(windows_.Find(kTitle, program->processId()).front());
+  ASSERT_TRUE(WaitForExit(program, 20000)) << Log().right(2000).toStdString();
+  EXPECT_EQ(program->exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(program->exitCode(), 0);
+  const QStringList described = Described();
+  EXPECT_EQ(described.mid(described.size() - 2), (QStringList{"Lifetime/Stop/", "session:end"}));
+  EXPECT_FALSE(Log().contains("Tray message"));
+}
+
+TEST_F(ProgramTest, SecondInstanceShowsOneBoxAndLeavesTheFirstRunning) {
+  Store("show_welcome", false);
+  QProcess* first = StartProgram("first");
+  ASSERT_TRUE(WaitFor([&] { return Log("first").contains("StartPipeline"); }, 20000));
+  QProcess* second = StartProgram("second");
+  ASSERT_TRUE(WaitFor(
+      [&] { return windows_.Find("Critical Error", second->processId()).size() == 1; }, 20000));
+  const QString message = "Vantisol is already running, cannot start a second instance...";
+  ASSERT_TRUE(WaitForHit("exception:" + message + ":1"));
+  EXPECT_TRUE(Log("second").contains(message));
+  EXPECT_FALSE(Log("second").contains("StartPipeline"));
+  windows_.Close(windows_.Find("Critical Error", second->processId()).front());
+  ASSERT_TRUE(WaitForExit(second, 20000)) << "the second instance did not end";
+  EXPECT_EQ(second->exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(second->exitCode(), 0);
+  EXPECT_TRUE(Described().contains("Lifetime/Stop/"));
+  EXPECT_TRUE(Described().contains("session:end"));
+  EXPECT_EQ(first->state(), QProcess::Running);
+  EXPECT_EQ(windows_.Find(kTitle, first->processId()).size(), 1u);
+
+  // A crashed first instance leaves nothing that blocks the next start.
+  first->kill();
+  ASSERT_TRUE(WaitForExit(first, 10000));
+  QProcess* third = StartProgram("third");
+  ASSERT_TRUE(WaitFor([&] { return Log("third").contains("StartPipeline"); }, 20000));
+  test::Settle(1000);
+  EXPECT_TRUE(windows_.Find("Critical Error", third->processId()).empty());
+  EXPECT_EQ(third->state(), QProcess::Running);
+}
+
+TEST_F(ProgramTest, CaptureFailureGivesOneCriticalBoxAndEnds) {
+  Store("show_welcome", false);
+  // The simulated camera fails to deliver after 45 frames.
+  scenario_ = R"({"frames": 45})";
+  QProcess* program = StartProgram();
+  const qint64 pid = program->processId();
+  ASSERT_TRUE(WaitFor([&] { return windows_.Find("Critical Error", pid).size() == 1; }, 30000));
+  test::Settle(1500);
+  EXPECT_EQ(windows_.Find("Critical Error", pid).size(), 1u);
+  windows_.Close(windows_.Find("Critical Error", pid).front());
+  // The hits go out with the stop, after the box.
+  ASSERT_TRUE(WaitForHit("exception:Camera Error:1"));
+  ASSERT_TRUE(WaitForExit(program, 20000)) << "the program did not end after the box";
+  EXPECT_EQ(program->exitCode(), 0);
+  const QStringList described = Described();
+  EXPECT_EQ(described.count("exception:Camera Error:1"), 1);
+  const int error = described.indexOf("exception:Camera Error:1");
+  EXPECT_GT(described.indexOf("Lifetime/Stop/"), error);
+  EXPECT_GT(described.indexOf("session:end"), described.indexOf("Lifetime/Stop/"));
+  EXPECT_TRUE(Log().contains("Critical Error: Camera Error"));
+}
+
+TEST_F(ProgramTest, OpenGlBelow43IsRefusedWithoutStartingTheRenderThread) {
+  Store("show_welcome", false);
+  // The driver reports 4.2 for the same context.
+  extra_environment_["MESA_GL_VERSION_OVERRIDE"] = "4.2";
+  QProcess* program = StartProgram();
+  const qint64 pid = program->processId();
+  ASSERT_TRUE(WaitFor([&] { return windows_.Find("Critical Error", pid).size() == 1; }, 30000));
+  windows_.Close(windows_.Find("Critical Error", pid).front());
+  ASSERT_TRUE(WaitForExit(program, 20000)) << Log().right(2000).toStdString();
+  EXPECT_EQ(program->exitCode(), 0);
+  QString combined;
+  QString exception;
+  for (const auto& hit : Hits(server_)) {
+    if (hit["ea"] == "Graphics Card Combined") combined = hit["el"];
+    if (hit["t"] == "exception") exception = hit["exd"];
+  }
+  EXPECT_TRUE(combined.contains("(4.2 ")) << combined.toStdString();
+  EXPECT_EQ(exception, "OpenGL 4.3 or higher required. Graphics Card: " + combined);
+  EXPECT_TRUE(Log().contains("ERROR OpenGL 4.3 or higher required."));
+  EXPECT_FALSE(Log().contains("ThreadLoop"));
+}
+
+// Mean absolute difference of two pictures over a coarse grid (both scaled to it).
+double CoarseDifference(const QImage& a, const QImage& b) {
+  const QSize grid(32, 18);
+  const QImage sa = a.scaled(grid, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                        .convertToFormat(QImage::Format_RGB32);
+  const QImage sb = b.scaled(grid, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                        .convertToFormat(QImage::Format_RGB32);
+  double sum = 0;
+  for (int y = 0; y < grid.height(); ++y) {
+    for (int x = 0; x < grid.width(); ++x) {
+      const QRgb p = sa.pixel(x, y);
+      const QRgb q = sb.pixel(x, y);
+      sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) +
+             std::abs(qBlue(p) - qBlue(q));
+    }
+  }
+  return sum / (3.0 * grid.width() * grid.height());
+}
+
+// The preview's picture inside the window: what is not the window's #f5f5f5 background, left of
+// the buttons' column.
+QRect PreviewArea(const QImage& window) {
+  QRect area;
+  const int buttons = window.width() - 150;
+  for (int y = 0; y < window.height(); ++y) {
+    for (int x = 0; x < buttons; ++x) {
+      const QRgb p = window.pixel(x, y);
+      if (std::abs(qRed(p) - 245) + std::abs(qGreen(p) - 245) + std::abs(qBlue(p) - 245) > 12) {
+        area |= QRect(x, y, 1, 1);
+      }
+    }
+  }
+  return area;
+}
+
+// Mean colour difference between the watermark's opaque pixels and the frame where the mark
+// belongs: 0.3 of the width, centred at 0.16 of the width and 0.91 of the height, optionally
+// shifted right by `shift` of the width (a place without the mark).
+double WatermarkDifference(const QImage& frame, double shift) {
+  const QImage mark = QImage(WATERMARK_PNG).convertToFormat(QImage::Format_ARGB32);
+  const double width = 0.3 * frame.width();
+  const double height = frame.height() * (double(frame.width()) / frame.height()) * 0.3 /
+                        (double(mark.width()) / mark.height());
+  const double left = (0.16 + shift) * frame.width() - 0.5 * width;
+  const double top = 0.91 * frame.height() - 0.5 * height;
+  double sum = 0;
+  int count = 0;
+  for (int y = 0; y < mark.height(); y += 2) {
+    for (int x = 0; x < mark.width(); x += 2) {
+      const QRgb m = mark.pixel(x, y);
+      if (qAlpha(m) < 250) continue;
+      const int fx = int(left + (x + 0.5) * width / mark.width());
+      const int fy = int(top + (y + 0.5) * height / mark.height());
+      if (!frame.rect().contains(fx, fy)) continue;
+      const QRgb f = frame.pixel(fx, fy);
+      sum += std::abs(qRed(m) - qRed(f)) + std::abs(qGreen(m) - qGreen(f)) +
+             std::abs(qBlue(m) - qBlue(f));
+      ++count;
+    }
+  }
+  return count > 0 ? sum / (3.0 * count) : 1e9;
+}
+
+struct ClientRun {
+  int exit_code = -1;
+  QString output;
+  QStringList frames;  // saved PNG files, in order
+};
+
+TEST_F(ProgramTest, ClientStartsTheProgramAndReceivesItsFrames) {
+  Store("show_welcome", false);
+  const QString program_folder = QFileInfo(kProgram).absolutePath();
+  auto run_client = [&](const QString& size, int seconds, const QString& out) {
+    QDir().mkpath(out);
+    QProcess* client = Launch(kClient,
+                              {"--size", size, "--seconds", QString::number(seconds), "--every",
+                               "10", "--out", out, "--dir", program_folder},
+                              "data");
+    return client;
+  };
+  auto finish = [](QProcess* client, const QString& out) {
+    ClientRun run;
+    EXPECT_TRUE(WaitForExit(client, 90000));
+    run.exit_code = client->exitCode();
+    run.output = QString::fromUtf8(client->readAll());
+    for (const QString& name : QDir(out).entryList({"frame_*.png"}, QDir::Files, QDir::Name)) {
+      run.frames << out + "/" + name;
+    }
+    return run;
+  };
+  // Samples per second and new pictures: the client's report and the saved frames.
+  auto distinct_frames = [](const QStringList& files) {
+    int distinct = 0;
+    QImage previous;
+    for (const QString& file : files) {
+      const QImage image(file);
+      if (image != previous) ++distinct;
+      previous = image;
+    }
+    return distinct;
+  };
+
+  // No program runs: the client starts it, and gets 640x360 pictures once it is up.
+  const QString small = root_ + "/small";
+  ClientRun first = finish(run_client("640x360", 20, small), small);
+  ASSERT_EQ(first.exit_code, 0) << first.output.toStdString();
+  ASSERT_TRUE(Log().contains("StartPipeline, size:640,360")) << Log().right(3000).toStdString();
+  ASSERT_GE(first.frames.size(), 10) << first.output.toStdString();
+  const QImage last_small(first.frames.back());
+  EXPECT_EQ(last_small.size(), QSize(640, 360));
+  const double on_mark = WatermarkDifference(last_small, 0.0);
+  const double off_mark = WatermarkDifference(last_small, 0.45);
+  std::printf("watermark difference: at its place %.1f, beside it %.1f\n", on_mark, off_mark);
+  EXPECT_LT(on_mark, 40.0);
+  EXPECT_GT(off_mark, on_mark * 2);
+  // The camera's rate here is what the render thread keeps up with: new pictures, not repeats.
+  EXPECT_GE(distinct_frames(first.frames), first.frames.size() * 3 / 4);
+  ASSERT_EQ(ProgramProcesses(root_ + "/run").size(), 1u);
+  // The window is shown, so the client leaving does not end the program.
+  test::Settle(1500);
+  EXPECT_EQ(ProgramProcesses(root_ + "/run").size(), 1u);
+
+  // A second client at 1280x720 while the program runs; the window is closed meanwhile.
+  const QString large = root_ + "/large";
+  QProcess* client = run_client("1280x720", 25, large);
+  ASSERT_TRUE(WaitFor([&] { return Log().contains("StartPipeline, size:1280,720"); }, 20000));
+  const qint64 pid = ProgramProcesses(root_ + "/run").front();
+  ASSERT_TRUE(WaitFor([&] { return windows_.Find(kTitle, pid).size() == 1; }, 10000));
+  test::Settle(4000);
+  // The preview shows what the client receives.
+  const unsigned long window = windows_.Find(kTitle, pid).front();
+  // Another test's window may cover it for a moment: raised and looked at again, a few times.
+  double same = 1e9;
+  double mirrored = 0;
+  double background = 0;
+  for (int attempt = 0; attempt < 3 && same >= 12.0; ++attempt) {
+    windows_.Raise(window);
+    test::Settle(300);
+    const QImage screen = windows_.Grab(windows_.Geometry(window));
+    const QRect area = PreviewArea(screen);
+    ASSERT_FALSE(area.isEmpty());
+    EXPECT_NEAR(double(area.width()) / area.height(), 16.0 / 9.0, 0.05)
+        << area.width() << "x" << area.height();
+    const QStringList received = QDir(large).entryList({"frame_*.png"}, QDir::Files, QDir::Name);
+    ASSERT_FALSE(received.isEmpty());
+    const QImage client_frame(large + "/" + received.back());
+    const QImage preview = screen.copy(area);
+    if (const char* folder = getenv("VANTISOL_SCREENSHOT_DIR")) {
+      screen.save(QString(folder) + "/program_window.png");
+      client_frame.save(QString(folder) + "/program_client_frame.png");
+    }
+    same = CoarseDifference(preview, client_frame);
+    mirrored = CoarseDifference(preview, client_frame.mirrored(true, false));
+    background = CoarseDifference(preview, QImage(program_folder + "/background.jpg"));
+  }
+  std::printf("preview against the client's frame: %.1f, mirrored: %.1f, background: %.1f\n", same,
+              mirrored, background);
+  EXPECT_LT(same, 12.0);
+  EXPECT_GT(mirrored, same * 2);
+  EXPECT_GT(background, same * 2);
+
+  const qint64 closed_at = QDateTime::currentMSecsSinceEpoch();
+  windows_.Close(window);
+  ASSERT_TRUE(WaitFor([&] { return windows_.Find(kTitle, pid).empty(); }, 5000));
+  ASSERT_TRUE(WaitFor(
+      [&] { return Log().contains("Tray message: Vantisol is running in the background."); },
+      5000));
+  EXPECT_EQ(ProgramProcesses(root_ + "/run").size(), 1u);
+  ClientRun second = finish(client, large);
+  ASSERT_EQ(second.exit_code, 0) << second.output.toStdString();
+  EXPECT_EQ(QImage(second.frames.back()).size(), QSize(1280, 720));
+  // Pictures kept changing after the window went to the tray.
+  QStringList after_close;
+  for (const QString& file : second.frames) {
+    if (QFileInfo(file).lastModified().toMSecsSinceEpoch() > closed_at + 1000) after_close << file;
+  }
+  ASSERT_GE(after_close.size(), 5);
+  EXPECT_GE(distinct_frames(after_close), after_close.size() - 1);
+  EXPECT_TRUE(second.output.contains("per second")) << second.output.toStdString();
+
+  // The client has gone while the window is hidden: the program ends once analytics has sent.
+  EXPECT_TRUE(WaitFor([&] { return ProgramProcesses(root_ + "/run").empty(); }, 20000))
+      << Log().right(2000).toStdString();
+  EXPECT_TRUE(Described().contains("Lifetime/Stop/"));
+}
+
+// The value of an exported data symbol of an ELF file, read from the file's own bytes.
+bool ReadExportedInt(const std::string& file, const std::string& name, int32_t* value) {
+  QFile in(QString::fromStdString(file));
+  if (!in.open(QIODevice::ReadOnly)) return false;
+  const QByteArray bytes = in.readAll();
+  if (bytes.size() < sizeof(Elf64_Ehdr)) return false;
+  const auto* header = reinterpret_cast<const Elf64_Ehdr*>(bytes.data());
+  const auto* sections = reinterpret_cast<const Elf64_Shdr*>(bytes.data() + header->e_shoff);
+  for (int i = 0; i < header->e_shnum; ++i) {
+    if (sections[i].sh_type != SHT_DYNSYM) continue;
+    const Elf64_Shdr& strings = sections[sections[i].sh_link];
+    const auto* symbols = reinterpret_cast<const Elf64_Sym*>(bytes.data() + sections[i].sh_offset);
+    const size_t count = sections[i].sh_size / sizeof(Elf64_Sym);
+    for (size_t s = 0; s < count; ++s) {
+      const char* symbol_name = bytes.data() + strings.sh_offset + symbols[s].st_name;
+      if (name != symbol_name || symbols[s].st_shndx == SHN_UNDEF) continue;
+      const Elf64_Shdr& holder = sections[symbols[s].st_shndx];
+      if (holder.sh_type == SHT_NOBITS) {
+        *value = 0;
+        return true;
+      }
+      std::memcpy(value, bytes.data() + holder.sh_offset + (symbols[s].st_value - holder.sh_addr),
+                  sizeof(*value));
+      return true;
+    }
+  }
+  return false;
+}
+
+TEST(ProgramBinaryTest, ExportsTheGpuPreferenceValues) {
+  for (const char* name : {"NvOptimusEnablement", "AmdPowerXpressRequestHighPerformance"}) {
+    int32_t value = 0;
+    ASSERT_TRUE(ReadExportedInt(kProgram, name, &value)) << name << " is not in .dynsym";
+    EXPECT_EQ(value, 1) << name;
+  }
+}
+
+}  // namespace
+}  // namespace vantisol

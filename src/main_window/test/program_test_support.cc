@@ -1,0 +1,92 @@
+#include "program_test_support.h"
+
+#include <easylogging++.h>
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QWidget>
+#include <atomic>
+
+namespace vantisol::test {
+namespace {
+
+std::mutex log_mutex;
+QStringList log_lines;
+
+}  // namespace
+
+std::vector<Hit> Hits(const HttpTestServer& server) {
+  std::vector<Hit> hits;
+  for (const HttpRequest& request : server.requests()) {
+    if (request.method != "POST") continue;
+    Hit hit;
+    for (const auto& field : DecodeForm(request.body)) hit[field.first] = field.second;
+    hits.push_back(hit);
+  }
+  return hits;
+}
+
+QString Describe(const Hit& hit) {
+  if (hit.contains("sc")) return "session:" + hit["sc"];
+  if (hit["t"] == "appview") return "appview:" + hit["cd"];
+  if (hit["t"] == "exception") return "exception:" + hit["exd"] + ":" + hit["exf"];
+  return hit["ec"] + "/" + hit["ea"] + "/" + hit["el"];
+}
+
+QStringList Describe(const std::vector<Hit>& hits) {
+  QStringList described;
+  for (const Hit& hit : hits) described << Describe(hit);
+  return described;
+}
+
+class LogRecorder::Callback : public el::LogDispatchCallback {
+ protected:
+  void handle(const el::LogDispatchData* data) override {
+    const el::LogMessage* message = data->logMessage();
+    std::lock_guard<std::mutex> lock(log_mutex);
+    log_lines << QString::fromStdString(el::LevelHelper::convertToString(message->level())) + " " +
+                     QString::fromStdString(message->message());
+  }
+};
+
+LogRecorder::LogRecorder() {
+  static std::atomic<int> count{0};
+  id_ = "test_log_recorder_" + std::to_string(count++);
+  {
+    std::lock_guard<std::mutex> lock(log_mutex);
+    log_lines.clear();
+  }
+  el::Helpers::installLogDispatchCallback<Callback>(id_);
+}
+
+LogRecorder::~LogRecorder() { el::Helpers::uninstallLogDispatchCallback<Callback>(id_); }
+
+QStringList LogRecorder::lines() const {
+  std::lock_guard<std::mutex> lock(log_mutex);
+  return log_lines;
+}
+
+bool LogRecorder::Contains(const QString& text) const { return Count(text) > 0; }
+
+int LogRecorder::Count(const QString& text) const {
+  int count = 0;
+  for (const QString& line : lines()) count += line.contains(text) ? 1 : 0;
+  return count;
+}
+
+BoxCloser::BoxCloser() {
+  timer_.setInterval(50);
+  QObject::connect(&timer_, &QTimer::timeout, [this] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr) return;
+    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+      boxes_ << box->windowTitle() + "|" + box->text();
+    } else {
+      boxes_ << modal->windowTitle() + "|";
+    }
+    modal->close();
+  });
+  timer_.start();
+}
+
+}  // namespace vantisol::test

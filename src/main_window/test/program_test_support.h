@@ -1,0 +1,54 @@
+#pragma once
+// Shared by the program's tests: analytics hits read from the loopback server, a log recorder,
+// and a closer for the modal boxes a test opens.
+
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "http_test_server/http_test_server.h"
+
+namespace vantisol::test {
+
+// One measurement-protocol hit: its fields by name.
+using Hit = QMap<QString, QString>;
+
+// The POSTed hits the server received, in order.
+std::vector<Hit> Hits(const HttpTestServer& server);
+
+// "category/action/label" of an event, "appview:<screen>", "exception:<text>", "session:<sc>".
+QString Describe(const Hit& hit);
+QStringList Describe(const std::vector<Hit>& hits);
+
+// Every log line written while it lives (any thread), as "LEVEL message".
+class LogRecorder {
+ public:
+  LogRecorder();
+  ~LogRecorder();
+  QStringList lines() const;
+  bool Contains(const QString& text) const;
+  int Count(const QString& text) const;
+
+ private:
+  class Callback;
+  std::string id_;
+};
+
+// Closes every modal box that opens while it lives and records "title|text" of each.
+class BoxCloser {
+ public:
+  BoxCloser();
+  const QStringList& boxes() const { return boxes_; }
+
+ private:
+  QTimer timer_;
+  QStringList boxes_;
+};
+
+}  // namespace vantisol::test
