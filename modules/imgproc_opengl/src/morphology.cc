@@ -10,32 +10,27 @@ namespace {
 // DILATE, TARGET_COLOR and SIZE are filled in at construction (first occurrence each).
 const char kMorphologyProgram[] = R"(#version 430
 const bool kDilate = DILATE;
-const int kTarget = TARGET_COLOR;
+const float kTarget = float(TARGET_COLOR) / 255.0;
 const int kReach = SIZE;
 uniform sampler2D input_texture;
 uniform bool horizontal;
 out vec4 color;
-// Values compared as whole 8-bit levels, so that 128/255 matches exactly.
-int Level(ivec2 p) {
-  ivec2 last = textureSize(input_texture, 0) - 1;
-  return int(round(texelFetch(input_texture, clamp(p, ivec2(0), last), 0).r * 255.0));
-}
+// Values compare within half an 8-bit level, so that 128/255 matches exactly. Which neighbour
+// matches first does not change the result, so every neighbour is looked at without branching.
+const float kHalfLevel = 0.5 / 255.0;
 void main() {
   ivec2 p = ivec2(gl_FragCoord.xy);
+  ivec2 last = textureSize(input_texture, 0) - 1;
   ivec2 step = horizontal ? ivec2(1, 0) : ivec2(0, 1);
-  int c = Level(p);
-  int result = c;
-  if (c != kTarget) {
-    for (int i = -kReach; i <= kReach; ++i) {
-      if (i == 0) continue;
-      int n = Level(p + i * step);
-      if (kDilate ? n == kTarget : n != c) {
-        result = kTarget;
-        break;
-      }
-    }
+  float c = texelFetch(input_texture, p, 0).r;
+  bool found = false;
+  for (int i = 1; i <= kReach; ++i) {
+    float before = texelFetch(input_texture, clamp(p - i * step, ivec2(0), last), 0).r;
+    float after = texelFetch(input_texture, clamp(p + i * step, ivec2(0), last), 0).r;
+    found = found || (kDilate ? abs(before - kTarget) < kHalfLevel || abs(after - kTarget) < kHalfLevel
+                              : abs(before - c) >= kHalfLevel || abs(after - c) >= kHalfLevel);
   }
-  color = vec4(float(result) / 255.0);
+  color = vec4(found || abs(c - kTarget) < kHalfLevel ? kTarget : c);
 }
 )";
 

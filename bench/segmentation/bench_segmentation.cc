@@ -1,0 +1,185 @@
+// Times each segmentation stage at 1280x720 (depth 640x480) on simulated camera frames, on the
+// offscreen context: depth upload and undistortion, depth projection, the automatic threshold,
+// foreground extraction, the segmenter (pyramid and fill), the cleaner (read-back, CPU, upload),
+// the background-model update, and the whole segmentation with history on and off. Every stage
+// ends with glFinish, so that the time is the GPU work's, not the submission's.
+#include <benchmark/benchmark.h>
+#include <glbinding/gl/gl.h>
+
+#include <QApplication>
+
+#include "opengl_qt/opengl_context.h"
+#include "segmentation_stage.h"
+#include "test_support.h"
+#include "utils/logging.h"
+
+using namespace gl;
+
+namespace vantisol {
+namespace {
+
+// A handful of simulated frames with a face, made once for all benchmarks.
+class Frames {
+ public:
+  static Frames& Get() {
+    static Frames frames;
+    return frames;
+  }
+  const ImageData& frame(int64_t i) const { return *frames_[size_t(i) % frames_.size()]; }
+
+ private:
+  Frames() {
+    test::ScopedScenario scenario;
+    test::SimulatedFrames camera({1280, 720});
+    for (int i = 0; i < 40 && frames_.size() < 8; ++i) {
+      auto frame = camera.Next();
+      if (frame && !frame->faces.empty()) frames_.push_back(frame);
+    }
+  }
+  std::vector<std::shared_ptr<const ImageData>> frames_;
+};
+
+// A stage run before each timed step so that its inputs are this frame's.
+test::SegmentationStage& Prepared(test::SegmentationStage& stage, const ImageData& frame) {
+  stage.Upload(frame);
+  stage.Project(frame);
+  stage.Extract(frame);
+  glFinish();
+  return stage;
+}
+
+void BM_DepthUploadAndUndistortion(benchmark::State& state) {
+  test::SegmentationStage stage;
+  Prepared(stage, Frames::Get().frame(0));
+  int64_t i = 0;
+  for (auto _ : state) {
+    stage.Upload(Frames::Get().frame(i++));
+    glFinish();
+  }
+}
+
+void BM_DepthProjection(benchmark::State& state) {
+  test::SegmentationStage stage;
+  Prepared(stage, Frames::Get().frame(0));
+  int64_t i = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    stage.Upload(Frames::Get().frame(i++));
+    glFinish();
+    state.ResumeTiming();
+    stage.Project(Frames::Get().frame(i));
+    glFinish();
+  }
+}
+
+void BM_GetThreshold(benchmark::State& state) {
+  const ImageData& frame = Frames::Get().frame(0);
+  std::vector<FaceData> faces;
+  for (const auto& [id, face] : frame.faces) faces.push_back(face);
+  for (auto _ : state) benchmark::DoNotOptimize(opengl::GetThreshold(frame.depth, faces, 600));
+}
+
+void BM_ForegroundExtraction(benchmark::State& state) {
+  test::SegmentationStage stage(true, 1100);  // fixed threshold: the GPU passes alone
+  Prepared(stage, Frames::Get().frame(0));
+  Prepared(stage, Frames::Get().frame(0));
+  for (auto _ : state) {
+    stage.Extract(Frames::Get().frame(0));
+    glFinish();
+  }
+}
+
+void BM_Segmenter(benchmark::State& state) {
+  test::SegmentationStage stage;
+  Prepared(stage, Frames::Get().frame(0));
+  stage.Segment();
+  opengl::Segmenter segmenter;
+  std::unique_ptr<Texture> input = std::make_unique<Texture>(Image::Format::kRGBA);
+  input->Resize(stage.color.size());
+  TextureCopy copy;
+  // The segmenter's input as the temporal segmenter makes it: colour with the labels in alpha.
+  copy.Copy(*stage.temporal_segmenter.background_model(), *input);
+  input = segmenter.Segment(std::move(input));  // first use compiles the programs
+  input = std::make_unique<Texture>(Image::Format::kRGBA);
+  input->Resize(stage.color.size());
+  copy.Copy(segmenter.result(), *input);
+  for (auto _ : state) {
+    auto returned = segmenter.Segment(std::move(input));
+    glFinish();
+    input = returned ? std::move(returned) : std::make_unique<Texture>(Image::Format::kRGBA);
+    state.PauseTiming();
+    copy.Copy(segmenter.result(), *input);
+    glFinish();
+    state.ResumeTiming();
+  }
+}
+
+void BM_Cleaner(benchmark::State& state) {
+  test::SegmentationStage stage;
+  Prepared(stage, Frames::Get().frame(0));
+  stage.Segment();
+  algorithms::ForegroundCleaner cleaner;
+  Texture result(Image::Format::kGray8);
+  cleaner.Process(stage.temporal_segmenter.segmentation(), stage.trimap, result, 16);
+  for (auto _ : state) {
+    cleaner.Process(stage.temporal_segmenter.segmentation(), stage.trimap, result, 16);
+    glFinish();
+  }
+}
+
+// The whole temporal segmentation of one frame; with history on it includes the model update.
+void BM_TemporalSegmentation(benchmark::State& state) {
+  test::SegmentationStage stage(state.range(0) != 0);
+  Prepared(stage, Frames::Get().frame(0));
+  stage.Segment();
+  for (auto _ : state) {
+    stage.Segment();
+    glFinish();
+  }
+}
+
+// Upload to mask, as the 2-D stage runs it for every frame with a face.
+void BM_WholeSegmentation(benchmark::State& state) {
+  test::SegmentationStage stage(state.range(0) != 0);
+  stage.Process(Frames::Get().frame(0));
+  int64_t i = 1;
+  for (auto _ : state) {
+    stage.Process(Frames::Get().frame(i++));
+    glFinish();
+  }
+  state.counters["fps"] =
+      benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+BENCHMARK(BM_DepthUploadAndUndistortion)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
+BENCHMARK(BM_DepthProjection)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
+BENCHMARK(BM_GetThreshold)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
+BENCHMARK(BM_ForegroundExtraction)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
+BENCHMARK(BM_Segmenter)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
+BENCHMARK(BM_Cleaner)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
+BENCHMARK(BM_TemporalSegmentation)
+    ->Arg(1)
+    ->Arg(0)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2);
+BENCHMARK(BM_WholeSegmentation)
+    ->Arg(1)
+    ->Arg(0)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2);
+
+}  // namespace
+}  // namespace vantisol
+
+int main(int argc, char** argv) {
+  el::Loggers::reconfigureAllLoggers(el::ConfigurationType::ToStandardOutput, "false");
+  QApplication application(argc, argv);
+  vantisol::OpenGLContext context(false);
+  context.CreateContext();
+  context.SetContext();
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  return 0;
+}
