@@ -37,7 +37,7 @@ TEST(ForegroundExtractionQualityTest, TrimapAgreesWithTheTruthAwayFromTheBoundar
   test::SimulatedFrames frames(kSize);
   test::SegmentationStage stage;
   int checked = 0;
-  for (int n = 0; n < 12; ++n) {
+  for (int n = 0; n < 8; ++n) {
     auto frame = frames.Next();
     ASSERT_NE(frame, nullptr);
     if (!stage.Process(*frame)) continue;
@@ -65,46 +65,64 @@ TEST(ForegroundExtractionQualityTest, TrimapAgreesWithTheTruthAwayFromTheBoundar
     Picture("trimap" + std::to_string(n), trimap);
     Picture("truth" + std::to_string(n), truth);
   }
-  EXPECT_GT(checked, 8);
+  EXPECT_GT(checked, 5);
 }
 
+// Worst figures over the frames after the first second of the default scenario.
 struct Figures {
-  double iou = 1, boundary = 0, flicker = 0;
+  double iou = 1, boundary = 0, flicker = 0, mean_iou = 0;
 };
 
-// Per second (30 frames) over the first seconds of the default scenario.
-std::vector<Figures> RunScenario(bool history, int seconds) {
+Figures AfterFirstSecond(bool history, int frames) {
   test::ScopedScenario scenario;
-  test::SimulatedFrames frames(kSize);
+  test::SimulatedFrames camera(kSize);
   test::SegmentationStage stage(history);
-  std::vector<Figures> per_second(seconds, Figures{1, 0, 0});
+  Figures figures;
   std::vector<uint8_t> previous_mask, previous_truth;
-  for (int n = 0; n < seconds * 30; ++n) {
-    auto frame = frames.Next();
+  int counted = 0;
+  for (int n = 0; n < frames; ++n) {
+    auto frame = camera.Next();
+    EXPECT_NE(frame, nullptr);
     if (!frame || !stage.Process(*frame)) continue;
+    if (n < 30) continue;
     const auto mask = stage.Mask();
-    const auto truth = frames.TrueMask();
+    const auto truth = camera.TrueMask();
     const auto quality = test::Compare(mask, truth, kSize);
-    Figures& f = per_second[n / 30];
-    f.iou = std::min(f.iou, quality.iou);
-    f.boundary = std::max(f.boundary, quality.boundary_error);
-    if (!previous_mask.empty())
-      f.flicker = std::max(f.flicker, test::Flicker(mask, previous_mask, truth, previous_truth));
+    figures.iou = std::min(figures.iou, quality.iou);
+    figures.mean_iou += quality.iou;
+    ++counted;
+    figures.boundary = std::max(figures.boundary, quality.boundary_error);
+    if (!previous_mask.empty()) {
+      figures.flicker =
+          std::max(figures.flicker, test::Flicker(mask, previous_mask, truth, previous_truth));
+    }
     previous_mask = mask;
     previous_truth = truth;
-    if (n % 15 == 0) Picture((history ? "mask_on" : "mask_off") + std::to_string(n), mask);
+    if (n % 5 == 0) Picture((history ? "mask_on" : "mask_off") + std::to_string(n), mask);
   }
-  for (int s = 0; s < seconds; ++s) {
-    std::cout << "history " << history << " second " << s << ": worst IoU " << per_second[s].iou
-              << ", boundary " << per_second[s].boundary << " px, flicker "
-              << per_second[s].flicker * 100 << " %\n";
-  }
-  return per_second;
+  EXPECT_GT(counted, frames - 35);
+  figures.mean_iou /= std::max(counted, 1);
+  std::cout << "history " << history << ": worst IoU " << figures.iou << ", mean IoU "
+            << figures.mean_iou << ", boundary " << figures.boundary << " px, flicker "
+            << figures.flicker * 100 << " %\n";
+  return figures;
 }
 
-TEST(TemporalSegmentationQualityTest, MaskFollowsTheTruth) {
-  const auto on = RunScenario(true, 3);
-  const auto off = RunScenario(false, 3);
+// Bounds set from measured figures with margin (history on: IoU 0.995, boundary 1 px, flicker
+// 0.04 %; off: IoU 0.96, boundary 4.5 px, flicker 0.2 %). A perfect score would mean the mask was
+// compared with itself.
+TEST(TemporalSegmentationQualityTest, MaskFollowsTheTruthAndHistoryHelps) {
+  const Figures on = AfterFirstSecond(true, 45);
+  const Figures off = AfterFirstSecond(false, 45);
+  EXPECT_GE(on.iou, 0.98);
+  EXPECT_LT(on.iou, 0.9999);
+  EXPECT_LE(on.boundary, 2.5);
+  EXPECT_GT(on.boundary, 0.0);
+  EXPECT_LE(on.flicker, 0.003);
+  EXPECT_GE(off.iou, 0.93);
+  EXPECT_LE(off.boundary, 7.0);
+  EXPECT_LE(off.flicker, 0.006);
+  EXPECT_GE(on.mean_iou, off.mean_iou);
 }
 
 }  // namespace
