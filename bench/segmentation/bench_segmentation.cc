@@ -7,7 +7,10 @@
 #include <glbinding/gl/gl.h>
 
 #include <QApplication>
+#include <cstring>
+#include <iostream>
 
+#include "opengl/texture_blur.h"
 #include "opengl_qt/opengl_context.h"
 #include "segmentation_stage.h"
 #include "test_support.h"
@@ -151,6 +154,37 @@ void BM_WholeSegmentation(benchmark::State& state) {
       benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
 }
 
+// The 2-D stage from colour upload to the composed picture, as per-frame processing runs it in
+// background mode 1 (blur, amount 10) or 2 (replacement), history on. Face tracking and face
+// rendering are not part of it.
+void BM_BackgroundMode(benchmark::State& state) {
+  const bool blur = state.range(0) == 1;
+  test::SegmentationStage stage;
+  TextureBlur background_blur, mask_blur;
+  background_blur.use_alpha_mask_ = true;
+  background_blur.invert_alpha_mask_ = true;
+  background_blur.SetKernelSize(10);
+  mask_blur.SetKernelSize(3);
+  TextureBlender blender;
+  Texture background(Image::Format::kRGBA), soft_mask(Image::Format::kGray8),
+      composed(Image::Format::kRGB);
+  Image green({1280, 720}, Image::Format::kRGB);
+  for (int i = 0; i < 1280 * 720; ++i) std::memcpy(green.data.get() + 3 * i, "\0\xff\0", 3);
+  Texture replacement(green);
+  auto frame_work = [&](const ImageData& frame) {
+    stage.Process(frame);
+    if (blur) background_blur.Blur(stage.color, background, &stage.mask);
+    mask_blur.Blur(stage.mask, soft_mask, nullptr);
+    blender.Blend(stage.color, blur ? background : replacement, composed, soft_mask);
+    glFinish();
+  };
+  frame_work(Frames::Get().frame(0));
+  int64_t i = 1;
+  for (auto _ : state) frame_work(Frames::Get().frame(i++));
+  state.counters["fps"] =
+      benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+}
+
 BENCHMARK(BM_DepthUploadAndUndistortion)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
 BENCHMARK(BM_DepthProjection)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
 BENCHMARK(BM_GetThreshold)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
@@ -169,6 +203,49 @@ BENCHMARK(BM_WholeSegmentation)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->MinTime(2);
+BENCHMARK(BM_BackgroundMode)
+    ->Arg(1)
+    ->Arg(2)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2);
+
+// "--quality N": per second of the default scenario, the mask against the simulation's true mask
+// with history on and off: worst and mean intersection over union, worst boundary error and
+// worst flicker (pixels that change where the truth does not).
+void QualityReport(int seconds) {
+  for (const bool history : {true, false}) {
+    test::ScopedScenario scenario;
+    test::SimulatedFrames camera({1280, 720});
+    test::SegmentationStage stage(history);
+    std::vector<uint8_t> previous_mask, previous_truth;
+    double worst_iou = 1, mean_iou = 0, boundary = 0, flicker = 0;
+    int counted = 0;
+    for (int n = 0; n < seconds * 30; ++n) {
+      auto frame = camera.Next();
+      if (frame && stage.Process(*frame)) {
+        const auto mask = stage.Mask();
+        const auto truth = camera.TrueMask();
+        const auto quality = test::Compare(mask, truth, {1280, 720});
+        worst_iou = std::min(worst_iou, quality.iou);
+        mean_iou += quality.iou;
+        ++counted;
+        boundary = std::max(boundary, quality.boundary_error);
+        if (!previous_mask.empty())
+          flicker = std::max(flicker, test::Flicker(mask, previous_mask, truth, previous_truth));
+        previous_mask = mask;
+        previous_truth = truth;
+      }
+      if (n % 30 == 29) {
+        std::cout << "history " << (history ? "on " : "off") << " second " << n / 30
+                  << ": IoU worst " << worst_iou << " mean " << mean_iou / std::max(counted, 1)
+                  << ", boundary error " << boundary << " px, flicker " << flicker * 100
+                  << " %, frames with a mask " << counted << std::endl;
+        worst_iou = 1, mean_iou = 0, boundary = 0, flicker = 0, counted = 0;
+      }
+    }
+  }
+}
 
 }  // namespace
 }  // namespace vantisol
@@ -179,6 +256,10 @@ int main(int argc, char** argv) {
   vantisol::OpenGLContext context(false);
   context.CreateContext();
   context.SetContext();
+  if (argc == 3 && std::strcmp(argv[1], "--quality") == 0) {
+    vantisol::QualityReport(std::atoi(argv[2]));
+    return 0;
+  }
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   return 0;
