@@ -222,6 +222,17 @@ TEST_F(TemporalSegmenterTest, RegionThePersonLeavesBecomesBackgroundAgain) {
   }
 }
 
+// No GL object warnings, missing uniforms or other lines once the operators are built.
+TEST_F(TemporalSegmenterTest, SteadyStateLogsNothing) {
+  algorithms::TemporalSegmenter segmenter;
+  Process(segmenter, Person(50, 80, 30, 96));
+  test::LogCapture log;
+  for (int frame = 0; frame < 3; ++frame) Process(segmenter, Person(50 + frame, 80, 30, 96));
+  segmenter.SetUseHistory(false);
+  Process(segmenter, Person(50, 80, 30, 96));
+  EXPECT_EQ(log.lines(), std::vector<std::string>());
+}
+
 TEST_F(TemporalSegmenterTest, MismatchedSizesFailTheCheck) {
   test::LogCapture log;
   algorithms::TemporalSegmenter segmenter;

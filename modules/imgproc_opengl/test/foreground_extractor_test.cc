@@ -185,6 +185,15 @@ TEST_F(ForegroundExtractorTest, NoDepthIsUnknownOnlyNearTheFaces) {
   EXPECT_GT(unknown, box.width * box.height * 4);
 }
 
+TEST_F(ForegroundExtractorTest, SteadyStateLogsNothing) {
+  const Image depth = Depth({320, 240}, [](int x, int) { return uint16_t(x < 160 ? 800 : 1300); });
+  Extract(depth, {Face(100, 50, 60, 60, 800)}, &depth, 600);
+  test::LogCapture log;
+  Extract(depth, {Face(100, 50, 60, 60, 800), Face(10, 10, 30, 30, 900)}, &depth, 600);
+  Extract(depth, {Face(100, 50, 60, 60, 800)}, nullptr, 1000);
+  EXPECT_EQ(log.lines(), std::vector<std::string>());
+}
+
 TEST_F(ForegroundExtractorTest, FaceCountOutsideOneToFourFailsItsChecks) {
   const Image depth = Depth({64, 64}, [](int, int) { return uint16_t(0); });
   test::LogCapture log;
