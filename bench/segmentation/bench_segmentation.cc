@@ -7,9 +7,11 @@
 #include <glbinding/gl/gl.h>
 
 #include <QApplication>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 
+#include "imgproc/save.h"
 #include "opengl/texture_blur.h"
 #include "opengl_qt/opengl_context.h"
 #include "segmentation_stage.h"
@@ -235,6 +237,16 @@ void QualityReport(int seconds) {
           flicker = std::max(flicker, test::Flicker(mask, previous_mask, truth, previous_truth));
         previous_mask = mask;
         previous_truth = truth;
+        // Pictures for a developer: mask, truth and colour of every 30th frame.
+        const char* folder = std::getenv("VANTISOL_SEGMENTATION_PICTURES");
+        if (folder != nullptr && n % 30 == 15) {
+          const std::string name = std::string(folder) + "/" + (history ? "on_" : "off_") +
+                                   std::to_string(n);
+          test::WritePng(name + "_mask.png", mask, {1280, 720});
+          test::WritePng(name + "_truth.png", truth, {1280, 720});
+          test::WritePng(name + "_trimap.png", stage.Trimap(), {1280, 720});
+          imgproc::Save(stage.color.Download(Image::Format::kRGBA), name + "_colour.png");
+        }
       }
       if (n % 30 == 29) {
         std::cout << "history " << (history ? "on " : "off") << " second " << n / 30
