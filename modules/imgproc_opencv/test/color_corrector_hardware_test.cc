@@ -196,6 +196,7 @@ class SimulatedCameraTest : public testing::Test {
     ASSERT_EQ(cameras.size(), 1u);
     camera_ = std::move(cameras[0]);
     camera_->EnableFaceTracking();
+    camera_->SetColorResolution({640, 480});  // the smallest picture keeps the runs short
     camera_->internal_camera()->Device();
   }
   std::shared_ptr<const ImageData> Next() { return camera_->internal_camera()->Run(); }
@@ -224,6 +225,50 @@ TEST_F(SimulatedCameraTest, FailingPropertyQueriesNeverWrite32767) {
   EXPECT_GT(with_faces, 0);
   for (const std::string& line : log.lines())
     EXPECT_EQ(line.find("SetColorBrightness"), std::string::npos) << line;
+}
+
+TEST_F(SimulatedCameraTest, FollowsTheLightDipTowardTheTargetWithoutOscillating) {
+  // The light falls to 45 % from 0.5 s to 5.5 s (ramps of 1.5 s at both ends); SR300: colour
+  // gain, adjusted at most every 0.25 s. One person, no scripted losses or renames meanwhile.
+  ASSERT_NO_FATAL_FAILURE(Open(R"({"dim_start": 0.5, "dim_end": 5.5, "period": 100,
+                                   "lose_face_at": 90, "second_person_enter": 90,
+                                   "rename_every": 90, "close_at": 95})"));
+  ColorCorrectorHardware corrector(camera_.get(), 90);
+  ASSERT_TRUE(corrector.active());
+  struct Sample {
+    int64_t time;
+    float gain;
+    double face;  // the faces' mean Y where the corrector measures
+  };
+  std::vector<Sample> samples;
+  std::vector<int64_t> changes;
+  for (int i = 0; i < 30 * 4; ++i) {
+    auto frame = Next();
+    ASSERT_NE(frame, nullptr);
+    const cv::Mat color = AsCv(frame->color);
+    std::vector<Rectangle> boxes;
+    for (const Rectangle& r : Boxes(*frame))
+      boxes.push_back({r.x + r.width / 3, r.y, r.width / 3, r.height});
+    ASSERT_EQ(boxes.size(), 1u) << "frame " << i;
+    const float before = corrector.current();
+    corrector.Update(color, cv::Mat(), boxes, frame->color.time_stamp, -1);
+    if (corrector.current() != before) changes.push_back(frame->color.time_stamp);
+    const Rectangle& r = boxes[0];
+    samples.push_back({frame->color.time_stamp, corrector.current(),
+                       cv::mean(color(cv::Rect(r.x, r.y, r.width, r.height)))[0]});
+  }
+  for (size_t i = 1; i < changes.size(); ++i) EXPECT_GE(changes[i] - changes[i - 1], 250000000);
+  // Before the dip the face is brighter than 90: the gain only goes down.
+  ASSERT_GT(samples[0].face, 90);
+  for (int i = 1; i < 15; ++i) EXPECT_LE(samples[i].gain, samples[i - 1].gain) << i;
+  // In the dip's dark part (2 s to 4 s) the face is darker than 90: the gain only goes up, and
+  // the face brightens toward 90 without passing it.
+  for (int i = 61; i < 120; ++i) {
+    EXPECT_GE(samples[i].gain, samples[i - 1].gain) << i;
+    EXPECT_LT(samples[i].face, 90) << i;
+  }
+  EXPECT_GT(samples[119].face, samples[60].face + 2);
+  EXPECT_GT(samples[119].gain, samples[60].gain + 5);
 }
 
 }  // namespace

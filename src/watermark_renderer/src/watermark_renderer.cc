@@ -6,7 +6,10 @@
 #include <QString>
 
 #include "imgproc_opencv/image_conversions.h"
+#include "opengl/locked_texture.h"
 #include "opengl/shader.h"
+#include "opengl/texture.h"
+#include "opengl/texture_draw.h"
 #include "utils/logging.h"
 
 using namespace gl;

@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "gl_test.h"
+#include "opengl/locked_texture.h"
 
 namespace vantisol {
 namespace {
@@ -43,6 +44,14 @@ const uint8_t* MarkTexel(const Image& image, const Rectangle& r, float u, float 
   const int x = r.x + int(std::floor((u + 0.5f) * r.width / kMarkWidth));
   const int y = r.y + int(std::floor((v + 0.5f) * r.height / kMarkHeight));
   return Pixel(image, x, y);
+}
+
+// A fresh 640 × 480 output with the mark drawn once.
+Image Watermarked640x480() {
+  WatermarkRenderer watermark;
+  auto output = Output({640, 480});
+  watermark.Render(output);
+  return Read(output);
 }
 
 struct SizeCase {
@@ -88,10 +97,7 @@ TEST(WatermarkRenderer, LandsInItsRectangleAtEveryOutputSizeAndNowhereElse) {
 }
 
 TEST(WatermarkRenderer, IsUprightAndNotMirrored) {
-  WatermarkRenderer watermark;
-  auto output = Output({640, 480});
-  watermark.Render(output);
-  const Image image = Read(output);
+  const Image image = Watermarked640x480();
   const Rectangle r{6, 412, 192, 48};
   auto red = [](const uint8_t* p) { return p[0] > 180 && p[1] < 80 && p[2] < 80; };
   // The red square is in the mark's top-left corner, which is the smallest row of the output
@@ -102,10 +108,7 @@ TEST(WatermarkRenderer, IsUprightAndNotMirrored) {
 }
 
 TEST(WatermarkRenderer, BlendsByTheMarksAlpha) {
-  WatermarkRenderer watermark;
-  auto output = Output({640, 480});
-  watermark.Render(output);
-  const Image image = Read(output);
+  const Image image = Watermarked640x480();
   const Rectangle r{6, 412, 192, 48};
   // A clear texel inside the frame leaves the frame's pixel as it was.
   EXPECT_TRUE(IsBackground(MarkTexel(image, r, 96, 32)));

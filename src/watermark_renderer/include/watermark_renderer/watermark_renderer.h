@@ -1,15 +1,17 @@
 #pragma once
 
-#include <glbinding/gl/types.h>
-
 #include <memory>
 #include <string>
 
-#include "opengl/locked_texture.h"
-#include "opengl/texture.h"
-#include "opengl/texture_draw.h"
+#include "utils/camera_image.h"
 
 namespace vantisol {
+
+// Declared only, so that this header stays free of the GL bindings: the window that includes it
+// also includes Qt's own GL headers.
+class LockedTexture;
+class Texture;
+class TextureDraw;
 
 // Blends the program's watermark over each output frame, in its lower left part. The GPU objects
 // are made by the first Render, so the renderer can be built on any thread.
@@ -29,7 +31,7 @@ class WatermarkRenderer {
   // Where the mark goes on an output of `output` size, for a mark of `aspect` width / height.
   static Rectangle Placement(Size output, float aspect);
 
-  gl::GLuint framebuffer_ = 0;
+  unsigned int framebuffer_ = 0;  // GL name
   std::unique_ptr<Texture> watermark_;
   std::unique_ptr<TextureDraw> drawer_;
   std::string picture_;
