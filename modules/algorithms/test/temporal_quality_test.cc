@@ -55,8 +55,8 @@ Figures AfterFirstSecond(bool history, int frames) {
 // 0.04 %; off: IoU 0.96, boundary 4.5 px, flicker 0.2 %). A perfect score would mean the mask was
 // compared with itself.
 TEST(TemporalSegmentationQualityTest, MaskFollowsTheTruthAndHistoryHelps) {
-  const Figures on = AfterFirstSecond(true, 45);
-  const Figures off = AfterFirstSecond(false, 45);
+  const Figures on = AfterFirstSecond(true, 40);
+  const Figures off = AfterFirstSecond(false, 40);
   EXPECT_GE(on.iou, 0.98);
   EXPECT_LT(on.iou, 0.9999);
   EXPECT_LE(on.boundary, 2.5);
