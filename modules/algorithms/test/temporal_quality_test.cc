@@ -68,5 +68,32 @@ TEST(TemporalSegmentationQualityTest, MaskFollowsTheTruthAndHistoryHelps) {
   EXPECT_GE(on.mean_iou, off.mean_iou);
 }
 
+// A static scene: one frame of the scenario shown again and again. Flicker is the share of pixels
+// whose mask changes from one showing to the next.
+TEST(TemporalSegmentationQualityTest, StaticSceneDoesNotFlicker) {
+  test::ScopedScenario scenario;
+  test::SimulatedFrames camera(kSize);
+  std::shared_ptr<const ImageData> frame;
+  for (int n = 0; n < 3; ++n) frame = camera.Next();
+  ASSERT_NE(frame, nullptr);
+  for (const bool history : {true, false}) {
+    test::SegmentationStage stage(history);
+    ASSERT_TRUE(stage.Process(*frame));
+    std::vector<uint8_t> previous = stage.Mask();
+    double worst = 0;
+    for (int n = 0; n < 8; ++n) {
+      stage.Process(*frame);
+      const auto mask = stage.Mask();
+      size_t changed = 0;
+      for (size_t i = 0; i < mask.size(); ++i) changed += mask[i] != previous[i];
+      worst = std::max(worst, double(changed) / mask.size());
+      previous = mask;
+    }
+    std::cout << "history " << history << ": static flicker " << worst * 100 << " %\n";
+    // Measured: 0.11 % with history (the model settling over the first showings), 0 without.
+    EXPECT_LE(worst, 0.003);
+  }
+}
+
 }  // namespace
 }  // namespace vantisol
