@@ -12,12 +12,17 @@ function(vantisol_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra)
 endfunction()
 
-# vantisol_test(<name> SOURCES ... DEPS ... [OWN_MAIN]): a GoogleTest binary registered with ctest.
+# vantisol_test(<name> SOURCES ... DEPS ... [OWN_MAIN] [TIMEOUT <seconds>]): a GoogleTest binary
+# registered with ctest. Each of its tests gets TIMEOUT seconds (60 unless the binary asks for more),
+# so that a hang is reported within a minute.
 function(vantisol_test name)
   if(NOT VANTISOL_BUILD_TESTS)
     return()
   endif()
-  cmake_parse_arguments(ARG "OWN_MAIN" "" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "OWN_MAIN" "TIMEOUT" "SOURCES;DEPS" ${ARGN})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 60)
+  endif()
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock)
   if(NOT ARG_OWN_MAIN)
@@ -26,13 +31,15 @@ function(vantisol_test name)
   vantisol_warnings(${name})
   if(CMAKE_CROSSCOMPILING)
     # One ctest entry per binary, run through the emulator (Wine): the Windows tests share the
-    # prefix's kernel namespace, so they never run side by side.
+    # prefix's kernel namespace, so they never run side by side. A whole binary under Wine needs
+    # more than one test's limit.
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES RUN_SERIAL TRUE TIMEOUT 300)
     return()
   endif()
   # Discovery runs under ctest (and so under Xvfb): some test binaries need a display to start.
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                       PROPERTIES TIMEOUT ${ARG_TIMEOUT})
 endfunction()
 
 # Adds every subfolder of the current folder that holds a CMakeLists.txt.

@@ -3,7 +3,6 @@
 #include <benchmark/benchmark.h>
 #include <glbinding/gl/gl.h>
 
-#include <QApplication>
 #include <cstring>
 #include <random>
 #include <utility>
@@ -14,8 +13,6 @@
 #include "opengl/texture.h"
 #include "opengl/texture_blur.h"
 #include "opengl/undistorter.h"
-#include "opengl_qt/opengl_context.h"
-#include "utils/logging.h"
 
 using namespace gl;
 
@@ -201,15 +198,3 @@ BENCHMARK(BM_DepthmapRenderer)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 }  // namespace vantisol
-
-int main(int argc, char** argv) {
-  el::Loggers::reconfigureAllLoggers(el::ConfigurationType::ToStandardOutput, "false");
-  QApplication application(argc, argv);
-  vantisol::OpenGLContext context(false);
-  context.CreateContext();
-  context.SetContext();
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <limits>
 #include <sstream>
+#include <type_traits>
 
 namespace pxcsim {
 namespace {
@@ -279,24 +280,39 @@ constexpr LandmarkDef kLandmarks[] = {
 int LandmarkCount() { return int(sizeof(kLandmarks) / sizeof(kLandmarks[0])); }
 
 Scenario Scenario::Load(const std::string& file, std::string* error) {
-  Scenario s;
   std::ifstream in(file);
   if (!in) {
     *error = "cannot open " + file;
-    return s;
+    return Scenario{};
   }
   std::stringstream text;
   text << in.rdbuf();
+  Scenario s = Parse(text.str(), error);
+  if (!error->empty()) *error += " in " + file;
+  return s;
+}
+
+Scenario Scenario::Parse(const std::string& text, std::string* error) {
+  Scenario s;
   rapidjson::Document doc;
-  doc.Parse(text.str().c_str());
+  doc.Parse(text.c_str());
   if (doc.HasParseError() || !doc.IsObject()) {
-    *error = "invalid JSON in " + file;
+    *error = "invalid JSON";
     return s;
   }
+  // A number the field cannot hold keeps the default: converting it would be undefined.
   auto number = [&](const char* key, auto* value) {
+    using Field = std::remove_pointer_t<decltype(value)>;
     auto it = doc.FindMember(key);
-    if (it != doc.MemberEnd() && it->value.IsNumber())
-      *value = static_cast<std::remove_pointer_t<decltype(value)>>(it->value.GetDouble());
+    if (it == doc.MemberEnd() || !it->value.IsNumber()) return;
+    const double d = it->value.GetDouble();
+    if constexpr (std::is_integral_v<Field>) {
+      if (!(d > double(std::numeric_limits<Field>::min()) - 1 &&
+            d < double(std::numeric_limits<Field>::max()) + 1)) {
+        return;
+      }
+    }
+    *value = static_cast<Field>(d);
   };
   number("seed", &s.seed);
   number("version_major", &s.version_major);
@@ -325,7 +341,18 @@ Scenario Scenario::Load(const std::string& file, std::string* error) {
     for (const auto& d : devices->value.GetArray())
       if (d.IsString()) s.devices.push_back(d.GetString());
   }
+  auto depth_sizes = doc.FindMember("depth_sizes");
+  if (depth_sizes != doc.MemberEnd() && depth_sizes->value.IsArray()) {
+    std::vector<std::array<int32_t, 2>> sizes;
+    for (const auto& d : depth_sizes->value.GetArray())
+      if (d.IsArray() && d.Size() == 2 && d[0].IsInt() && d[1].IsInt() && d[0].GetInt() > 0 &&
+          d[1].GetInt() > 0)
+        sizes.push_back({d[0].GetInt(), d[1].GetInt()});
+    if (!sizes.empty()) s.depth_sizes = sizes;
+  }
   if (s.period <= 0) s.period = 24;
+  // Rows never overlap.
+  if (s.color_pitch_padding < 0) s.color_pitch_padding = 0;
   return s;
 }
 

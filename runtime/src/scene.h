@@ -41,6 +41,9 @@ struct Scenario {
   int32_t frames = 0;                         // 0: endless; then acquiring fails with -3
   int32_t color_pitch_padding = 0;            // bytes added to each colour row
   bool fail_property_queries = false;
+  // Depth modes the camera offers (width, height), each with every colour size; the lens is the
+  // same at every size.
+  std::vector<std::array<int32_t, 2>> depth_sizes{{640, 480}};
   std::string face_model;  // folder of the generated face model; empty: the build's
   // Events, in seconds of the 30-fps frame clock; the script repeats with this period.
   double period = 24.0;
@@ -53,6 +56,8 @@ struct Scenario {
 
   // Reads the file; a missing or invalid file keeps the defaults and fills error.
   static Scenario Load(const std::string& file, std::string* error);
+  // The same over the file's text.
+  static Scenario Parse(const std::string& text, std::string* error);
 };
 
 struct Camera {

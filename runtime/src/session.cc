@@ -16,6 +16,7 @@
 #include "face_mesh.h"
 #include "pxc/pxc.h"
 #include "pxc/simulation.h"
+#include "recording.h"
 #include "scene.h"
 
 namespace pxcsim {
@@ -24,8 +25,6 @@ namespace {
 constexpr int64_t kFrameTicks = 333333;               // 100-ns units at 30 fps
 constexpr int64_t kClockOrigin = 131000000000000000;  // an arbitrary device clock start
 constexpr int64_t kDepthLead = 2000;                  // depth exposes 0.2 ms before colour
-constexpr char kRecordingMagic[8] = {'P', 'X', 'C', 'S', 'I', 'M', 'R', '1'};
-constexpr int64_t kRecordingHeader = 8 + 16;
 
 template <typename Interface>
 class Object : public Interface {
@@ -78,6 +77,7 @@ class Image : public Object<PXCImage> {
 
   uint8_t* pixels() { return pixels_.data(); }
   int pitch() const { return pitch_; }
+  void set_time_stamp(int64_t time_stamp) { time_stamp_ = time_stamp; }
 
  private:
   ImageInfo info_;
@@ -99,7 +99,6 @@ PXCCapture::DeviceModel Model(const std::string& name) {
 }
 
 const PXCSizeI32 kColorSizes[] = {{640, 480}, {960, 540}, {1280, 720}, {1920, 1080}};
-constexpr PXCSizeI32 kDepthSize = {640, 480};
 
 Camera ColorCamera(int width, int height) {
   Camera c;
@@ -109,10 +108,12 @@ Camera ColorCamera(int width, int height) {
   return c;
 }
 
-Camera DepthCamera() {
+// The depth lens as calibrated at 640x480, scaled to the mode's size.
+Camera DepthCamera(PXCSizeI32 size) {
   Camera c;
-  c.width = kDepthSize.width, c.height = kDepthSize.height;
-  c.fx = 476.2f, c.fy = 476.9f, c.cx = 313.7f, c.cy = 245.1f;
+  c.width = size.width, c.height = size.height;
+  const float sx = size.width / 640.0f, sy = size.height / 480.0f;
+  c.fx = 476.2f * sx, c.fy = 476.9f * sy, c.cx = 313.7f * sx, c.cy = 245.1f * sy;
   c.k1 = 0.14f, c.k2 = -0.21f, c.k3 = 0.05f, c.p1 = 0.0012f, c.p2 = -0.0008f;
   c.position = {25, 0, 0};
   return c;
@@ -134,17 +135,20 @@ class Device : public Object<PXCCapture::Device> {
     info->didx = index_;
     return PXC_STATUS_NO_ERROR;
   }
+  // One profile per colour size and depth mode, colour sizes outermost.
   int32_t QueryStreamProfileSetNum(int32_t scope) override {
-    return (scope & 3) ? int32_t(std::size(kColorSizes)) : 0;
+    return (scope & 3) ? int32_t(std::size(kColorSizes) * scenario_.depth_sizes.size()) : 0;
   }
   pxcStatus QueryStreamProfileSet(int32_t scope, int32_t index, StreamProfileSet* set) override {
-    if (!(scope & 3) || index < 0 || index >= int32_t(std::size(kColorSizes)))
+    if (!(scope & 3) || index < 0 || index >= QueryStreamProfileSetNum(scope))
       return PXC_STATUS_ITEM_UNAVAILABLE;
+    const int32_t modes = int32_t(scenario_.depth_sizes.size());
+    const PXCSizeI32 color = kColorSizes[index / modes];
+    const auto& depth = scenario_.depth_sizes[index % modes];
     std::memset(set, 0, sizeof(*set));
-    set->color.imageInfo = {kColorSizes[index].width, kColorSizes[index].height,
-                            PXCImage::PIXEL_FORMAT_YUY2};
+    set->color.imageInfo = {color.width, color.height, PXCImage::PIXEL_FORMAT_YUY2};
     set->color.frameRate = {30, 30};
-    set->depth.imageInfo = {kDepthSize.width, kDepthSize.height, PXCImage::PIXEL_FORMAT_DEPTH};
+    set->depth.imageInfo = {depth[0], depth[1], PXCImage::PIXEL_FORMAT_DEPTH};
     set->depth.frameRate = {30, 30};
     return PXC_STATUS_NO_ERROR;
   }
@@ -490,10 +494,13 @@ class SenseManager : public Object<PXCSenseManager>, public PXCSimulationTruth {
         }
       return PXC_STATUS_PARAM_UNSUPPORTED;
     }
-    if (type == PXCCapture::STREAM_TYPE_DEPTH && width == kDepthSize.width &&
-        height == kDepthSize.height) {
-      depth_on_ = true;
-      return PXC_STATUS_NO_ERROR;
+    if (type == PXCCapture::STREAM_TYPE_DEPTH) {
+      for (const auto& s : scenario_.depth_sizes)
+        if (s[0] == width && s[1] == height) {
+          depth_size_ = {width, height};
+          depth_on_ = true;
+          return PXC_STATUS_NO_ERROR;
+        }
     }
     return PXC_STATUS_PARAM_UNSUPPORTED;
   }
@@ -519,6 +526,7 @@ class SenseManager : public Object<PXCSenseManager>, public PXCSimulationTruth {
     if (reader_.is_open()) {
       color_size_ = {recording_.color_width, recording_.color_height};
       depth_on_ = recording_.depth_width > 0;
+      depth_size_ = {recording_.depth_width, recording_.depth_height};
     }
     if (color_size_.width == 0) return PXC_STATUS_PARAM_UNSUPPORTED;
     if ((face_on_ || segmentation_on_) && color_size_.width > 1280)
@@ -530,13 +538,13 @@ class SenseManager : public Object<PXCSenseManager>, public PXCSimulationTruth {
     if (index == scenario_.devices.size()) return PXC_STATUS_DEVICE_FAILED;
     device_.reset(new Device(scenario_, Model(scenario_.devices[index]), int(index)));
     scene_ = std::make_unique<Scene>(scenario_, ColorCamera(color_size_.width, color_size_.height),
-                                     DepthCamera(), FaceModel());
+                                     DepthCamera(depth_size_), FaceModel());
     device_->set_cameras(&scene_->color(), &scene_->depth());
     number_ = 0;
     start_ = std::chrono::steady_clock::now();
     if (!record_file_.empty()) {
-      recording_ = {color_size_.width, color_size_.height, depth_on_ ? kDepthSize.width : 0,
-                    depth_on_ ? kDepthSize.height : 0};
+      recording_ = {color_size_.width, color_size_.height, depth_on_ ? depth_size_.width : 0,
+                    depth_on_ ? depth_size_.height : 0};
       writer_.open(record_file_, std::ios::binary | std::ios::trunc);
       if (!writer_) return PXC_STATUS_DEVICE_FAILED;
       writer_.write(kRecordingMagic, 8);
@@ -560,8 +568,8 @@ class SenseManager : public Object<PXCSenseManager>, public PXCSimulationTruth {
     ReleaseSample();
     sample_.color = color;
     if (depth_on_) {
-      auto* depth = new Image(kDepthSize.width, kDepthSize.height, PXCImage::PIXEL_FORMAT_DEPTH,
-                              kDepthSize.width * 2, stamp - kDepthLead);
+      auto* depth = new Image(depth_size_.width, depth_size_.height, PXCImage::PIXEL_FORMAT_DEPTH,
+                              depth_size_.width * 2, stamp - kDepthLead);
       std::memcpy(depth->pixels(), frame_.depth.data(), frame_.depth.size() * 2);
       sample_.depth = depth;
     }
@@ -572,8 +580,7 @@ class SenseManager : public Object<PXCSenseManager>, public PXCSimulationTruth {
     return PXC_STATUS_NO_ERROR;
   }
 
-  // Recording and playback, in the runtime's own format: "PXCSIMR1", the four sizes (int32),
-  // then per frame the colour and depth time stamps (int64) and the packed YUY2 and depth pixels.
+  // Recording and playback, in the runtime's own format (recording.h).
   pxcStatus OpenRecording(const std::string& file, bool record) {
     reader_.close();
     record_file_.clear();
@@ -583,18 +590,13 @@ class SenseManager : public Object<PXCSenseManager>, public PXCSimulationTruth {
       return PXC_STATUS_NO_ERROR;
     }
     reader_.open(file, std::ios::binary);
-    char magic[8] = {};
-    reader_.read(magic, 8);
-    reader_.read(reinterpret_cast<char*>(&recording_), sizeof(recording_));
-    if (!reader_ || std::memcmp(magic, kRecordingMagic, 8) != 0 || recording_.color_width <= 0 ||
-        recording_.color_height <= 0 || recording_.depth_width < 0 || recording_.depth_height < 0) {
+    const int32_t frames = ReadRecordingHeader(reader_, &recording_);
+    if (frames < 0) {
       reader_.close();
       playback_failed_ = true;
       return PXC_STATUS_ITEM_UNAVAILABLE;
     }
-    reader_.seekg(0, std::ios::end);
-    const int64_t size = int64_t(reader_.tellg()) - kRecordingHeader;
-    frames_in_file_ = int32_t(size / FrameBytes());
+    frames_in_file_ = frames;
     play_index_ = 0;
     return PXC_STATUS_NO_ERROR;
   }
@@ -616,6 +618,7 @@ class SenseManager : public Object<PXCSenseManager>, public PXCSimulationTruth {
     device_.reset();
     scene_.reset();
     color_size_ = {0, 0};
+    depth_size_ = FirstDepthMode();
     depth_on_ = face_on_ = segmentation_on_ = false;
     frame_ = Frame{};
   }
@@ -651,6 +654,9 @@ class SenseManager : public Object<PXCSenseManager>, public PXCSimulationTruth {
   Device* device() { return device_.get(); }
 
  private:
+  PXCSizeI32 FirstDepthMode() const {
+    return {scenario_.depth_sizes.front()[0], scenario_.depth_sizes.front()[1]};
+  }
   static void ToYuy2(const uint8_t* bgr, int w, int h, uint8_t* out, int pitch) {
     ParallelFor(int64_t(h), [&](int64_t begin, int64_t end) {
       for (int y = int(begin); y < int(end); ++y) {
@@ -674,10 +680,6 @@ class SenseManager : public Object<PXCSenseManager>, public PXCSimulationTruth {
       }
     });
   }
-  int64_t FrameBytes() const {
-    return 16 + int64_t(recording_.color_width) * recording_.color_height * 2 +
-           int64_t(recording_.depth_width) * recording_.depth_height * 2;
-  }
   void Record(Image& color, Image* depth) {
     const int64_t stamps[2] = {color.QueryTimeStamp(), depth ? depth->QueryTimeStamp() : 0};
     writer_.write(reinterpret_cast<const char*>(stamps), sizeof(stamps));
@@ -694,23 +696,22 @@ class SenseManager : public Object<PXCSenseManager>, public PXCSimulationTruth {
     if (realtime_)
       std::this_thread::sleep_until(start_ +
                                     std::chrono::microseconds(int64_t(number_) * 100000 / 3));
-    reader_.clear();
-    reader_.seekg(kRecordingHeader + play_index_ * FrameBytes());
-    int64_t stamps[2] = {};
-    reader_.read(reinterpret_cast<char*>(stamps), sizeof(stamps));
     const int w = recording_.color_width, h = recording_.color_height;
-    auto* color = new Image(w, h, PXCImage::PIXEL_FORMAT_YUY2, w * 2, stamps[0]);
-    reader_.read(reinterpret_cast<char*>(color->pixels()), std::streamsize(w) * h * 2);
+    int64_t stamps[2] = {};
+    auto* color = new Image(w, h, PXCImage::PIXEL_FORMAT_YUY2, w * 2, 0);
+    Image* depth = nullptr;
+    if (recording_.depth_width > 0) {
+      depth = new Image(recording_.depth_width, recording_.depth_height,
+                        PXCImage::PIXEL_FORMAT_DEPTH, recording_.depth_width * 2, 0);
+    }
+    const bool read = ReadRecordedFrame(reader_, recording_, play_index_, stamps, color->pixels(),
+                                        depth ? depth->pixels() : nullptr);
+    color->set_time_stamp(stamps[0]);
+    if (depth) depth->set_time_stamp(stamps[1]);
     ReleaseSample();
     sample_.color = color;
-    if (recording_.depth_width > 0) {
-      auto* depth = new Image(recording_.depth_width, recording_.depth_height,
-                              PXCImage::PIXEL_FORMAT_DEPTH, recording_.depth_width * 2, stamps[1]);
-      reader_.read(reinterpret_cast<char*>(depth->pixels()),
-                   std::streamsize(recording_.depth_width) * recording_.depth_height * 2);
-      sample_.depth = depth;
-    }
-    if (!reader_) return PXC_STATUS_DEVICE_FAILED;
+    sample_.depth = depth;
+    if (!read) return PXC_STATUS_DEVICE_FAILED;
     ++number_;
     if (!play_paused_) ++play_index_;
     return PXC_STATUS_NO_ERROR;
@@ -730,14 +731,13 @@ class SenseManager : public Object<PXCSenseManager>, public PXCSimulationTruth {
   std::unique_ptr<Device> device_;
   std::unique_ptr<Scene> scene_;
   PXCSizeI32 color_size_{0, 0};
+  PXCSizeI32 depth_size_{0, 0};  // the enabled depth mode; the first one until one is chosen
   bool depth_on_ = false, face_on_ = false, segmentation_on_ = false;
   int32_t number_ = 0;
   std::chrono::steady_clock::time_point start_;
   PXCCapture::Sample sample_{nullptr, nullptr};
   std::vector<uint8_t> mask_;
-  struct RecordingSizes {
-    int32_t color_width, color_height, depth_width, depth_height;
-  } recording_{0, 0, 0, 0};
+  RecordingSizes recording_{0, 0, 0, 0};
   std::string record_file_;
   std::ofstream writer_;
   std::ifstream reader_;
@@ -822,6 +822,7 @@ class Session : public Object<PXCSession> {
 
 SenseManager::SenseManager(Session* session, const Scenario& scenario)
     : session_(session), scenario_(scenario), capture_manager_(this), face_(&frame_.faces) {
+  depth_size_ = FirstDepthMode();
   session->AddRef();
 }
 

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
+#include <istream>
 
 namespace vantisol {
 namespace {
@@ -29,6 +30,11 @@ Registry Registry::Machine() {
 std::optional<std::string> Registry::ReadString(const std::string& key,
                                                 const std::string& value) const {
   std::ifstream in(store_);
+  return ReadStringFrom(in, key, value);
+}
+
+std::optional<std::string> Registry::ReadStringFrom(std::istream& in, const std::string& key,
+                                                    const std::string& value) {
   const std::string wanted = Lower(key + "\\" + value);
   std::string line;
   while (std::getline(in, line)) {

@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 #include "test_support.h"
+#include "watchdog.h"
 
 namespace vantisol {
 namespace {
@@ -18,7 +21,8 @@ std::unique_ptr<CameraRealSense> First() {
   return cameras.empty() ? nullptr : std::move(cameras[0]);
 }
 
-// Counts frames and stops from the camera thread; waits on them without sleeping.
+// Counts frames and stops from the camera thread; waits on them without sleeping, each wait
+// bounded (false when it ran out).
 class Observer {
  public:
   explicit Observer(Camera& camera) {
@@ -33,13 +37,13 @@ class Observer {
       changed_.notify_all();
     });
   }
-  void WaitForFrames(int count) {
+  bool WaitForFrames(int count) {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return frame_count_ >= count; });
+    return changed_.wait_for(lock, test::kWaitLimit, [&] { return frame_count_ >= count; });
   }
-  void WaitForStop() {
+  bool WaitForStop() {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return stop_count_ > 0; });
+    return changed_.wait_for(lock, test::kWaitLimit, [&] { return stop_count_ > 0; });
   }
   int frames() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -92,13 +96,13 @@ TEST(CameraRealSense, StartsOnceAndStopsAndRestarts) {
   camera->Start();
   camera->Start();
   EXPECT_EQ(log.Count("Start"), 2);
-  observer.WaitForFrames(3);
+  ASSERT_TRUE(observer.WaitForFrames(3)) << "no three frames after Start";
   EXPECT_EQ(log.Count("Running..."), 1);
   camera->Stop();
   EXPECT_FALSE(camera->internal_camera()->device_open());
   const int frames = observer.frames();
   camera->Start();
-  observer.WaitForFrames(frames + 2);
+  ASSERT_TRUE(observer.WaitForFrames(frames + 2)) << "no frames after the restart";
   camera->Stop();
   EXPECT_EQ(observer.stops(), 0);
 }
@@ -120,7 +124,7 @@ TEST(CameraRealSense, ALoopThatEndsByItselfSignalsStoppedOnce) {
   ASSERT_NE(camera, nullptr);
   Observer observer(*camera);
   camera->Start();
-  observer.WaitForStop();
+  ASSERT_TRUE(observer.WaitForStop()) << "the loop did not end after its three frames";
   camera->Stop();
   EXPECT_EQ(observer.stops(), 1);
   EXPECT_EQ(observer.frames(), 3);
@@ -141,7 +145,7 @@ TEST(CameraRealSense, AFailedStartReachesTheCallerAndFreesTheLock) {
   camera->SetColorResolution({1280, 720});
   Observer observer(*camera);
   camera->Start();
-  observer.WaitForFrames(1);
+  ASSERT_TRUE(observer.WaitForFrames(1)) << "no frame after a start that followed a failed one";
   camera->Stop();
 }
 
@@ -203,42 +207,80 @@ TEST(CameraRealSense, FlagsAndPlaybackChecks) {
             1);
 }
 
+// Four callers queue behind a holder in a known order; each release must let in exactly the next
+// ticket. Repeated many times: a release that wakes only one waiter deadlocks only when that
+// waiter is not the next, which one round shows by chance at best.
 TEST(TicketLock, ServesCallersInArrivalOrder) {
-  TicketLock lock;
-  lock.Take();
-  std::mutex mutex;
-  std::vector<int> order;
-  std::vector<std::thread> threads;
-  for (int i = 0; i < 4; ++i) {
-    threads.emplace_back([&, i] {
-      lock.Take();
-      {
-        std::lock_guard<std::mutex> guard(mutex);
-        order.push_back(i);
+  struct Round {
+    TicketLock lock;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<int> order;
+  };
+  constexpr int kCallers = 4;
+  for (int round = 0; round < 200; ++round) {
+    auto state = std::make_shared<Round>();
+    state->lock.Take();
+    std::vector<std::thread> threads;
+    bool queued = true;
+    for (int i = 0; i < kCallers && queued; ++i) {
+      threads.emplace_back([state, i] {
+        state->lock.Take();
+        {
+          std::lock_guard<std::mutex> guard(state->mutex);
+          state->order.push_back(i);
+        }
+        state->changed.notify_all();
+        state->lock.Release();
+      });
+      // The next caller starts only once this one holds its ticket.
+      const auto deadline = std::chrono::steady_clock::now() + test::kWaitLimit;
+      while (state->lock.tickets_issued() != uint32_t(i + 2) &&
+             std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::yield();
       }
-      lock.Release();
-    });
-    // The next caller starts only once this one holds its ticket.
-    while (lock.tickets_issued() != uint32_t(i + 2)) std::this_thread::yield();
+      queued = state->lock.tickets_issued() == uint32_t(i + 2);
+    }
+    state->lock.Release();
+    std::unique_lock<std::mutex> lock(state->mutex);
+    const bool all_served = state->changed.wait_for(
+        lock, test::kWaitLimit, [&] { return state->order.size() == size_t(kCallers); });
+    if (!queued || !all_served) {
+      // The callers left waiting hold the round's state; they end with the test program.
+      for (auto& t : threads) t.detach();
+      FAIL() << "round " << round << ": " << state->order.size() << " of " << kCallers
+             << " callers got the lock within " << test::kWaitLimit.count() << " s"
+             << (queued ? "" : " (a caller never drew its ticket)");
+    }
+    lock.unlock();
+    for (auto& t : threads) t.join();
+    ASSERT_EQ(state->order, (std::vector<int>{0, 1, 2, 3})) << "round " << round;
   }
-  lock.Release();
-  for (auto& t : threads) t.join();
-  EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3}));
 }
 
+// The capture thread asks for the camera again at once after every frame; the ticket order
+// still lets each other caller in after the capture's current step: while one call waits, at
+// most two frames are counted (the one in progress, and one whose signal was under way).
 TEST(CameraRealSense, OtherThreadsGetTheirTurnWhileCapturing) {
   test::ScopedScenario scenario;
   auto camera = First();
   ASSERT_NE(camera, nullptr);
   Observer observer(*camera);
   camera->Start();
-  observer.WaitForFrames(1);
-  // The capture thread asks again at once after every frame; the ticket order still lets
-  // every other caller in after its current step.
-  for (int i = 0; i < 20; ++i) camera->SetSingleUserMode(i % 2 == 0);
+  ASSERT_TRUE(observer.WaitForFrames(1)) << "no frame after Start";
+  {
+    test::Watchdog watchdog("twenty calls beside a running capture");
+    for (int i = 0; i < 20; ++i) {
+      const int before = observer.frames();
+      camera->SetSingleUserMode(i % 2 == 0);
+      EXPECT_LE(observer.frames() - before, 2) << "call " << i << " waited for several frames";
+    }
+  }
+  // The capture goes on after the calls, and the last call took effect.
   const int frames = observer.frames();
-  observer.WaitForFrames(frames + 1);
+  ASSERT_TRUE(observer.WaitForFrames(frames + 1)) << "the capture stopped after the calls";
   camera->Stop();
+  EXPECT_FALSE(camera->internal_camera()->single_user());
 }
 
 }  // namespace

@@ -86,6 +86,41 @@ TEST(FaceTrackingStabilizer, ReclaimsTheStableIdWhenTheRuntimeReturnsToIt) {
   EXPECT_EQ(out[3].rect.x, 120);
 }
 
+// Two people: the runtime renames both in one frame (the right one gets the lower new id, so it
+// is placed first with both records free), and later, while they pass each other, returns to
+// their first ids. Each person keeps the stable id the runtime first gave them throughout.
+TEST(FaceTrackingStabilizer, TwoPeopleRenamedTogetherThenPassingEachOtherKeepTheirIds) {
+  test::LogCapture log;
+  FaceTrackingStabilizer stabilizer(7.5f);
+  const int64_t frame = kSecond / 30;
+  stabilizer.Stabilize({{1, Face(100, 100)}, {2, Face(500, 100)}}, 0);
+  // Renamed: 7 is the right person, 8 the left one.
+  auto out = stabilizer.Stabilize({{7, Face(496, 100)}, {8, Face(104, 100)}}, frame);
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_EQ(out[1].rect.x, 104);
+  EXPECT_EQ(out[2].rect.x, 496);
+  EXPECT_EQ(log.Count("Face changed id from 2 to 7"), 1);
+  EXPECT_EQ(log.Count("Face changed id from 1 to 8"), 1);
+  // Walking towards each other under the new ids.
+  out = stabilizer.Stabilize({{7, Face(320, 100)}, {8, Face(280, 100)}}, 2 * frame);
+  EXPECT_EQ(out[1].rect.x, 280);
+  EXPECT_EQ(out[2].rect.x, 320);
+  // Just past each other the runtime knows them by their first ids again; by position alone each
+  // would now be nearer to the other one's record.
+  out = stabilizer.Stabilize({{1, Face(330, 100)}, {2, Face(270, 100)}}, 3 * frame);
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_EQ(out[1].rect.x, 330);
+  EXPECT_EQ(out[2].rect.x, 270);
+  EXPECT_FALSE(out[1].not_seen);
+  EXPECT_FALSE(out[2].not_seen);
+  // And they keep matching under those ids in the next frame.
+  out = stabilizer.Stabilize({{1, Face(380, 100)}, {2, Face(220, 100)}}, 4 * frame);
+  EXPECT_EQ(out[1].rect.x, 380);
+  EXPECT_EQ(out[2].rect.x, 220);
+  EXPECT_EQ(log.Count("Found new face: 1"), 1);
+  EXPECT_EQ(log.Count("Found new face: 2"), 1);
+}
+
 TEST(FaceTrackingStabilizer, EmptyInEmptyOut) {
   FaceTrackingStabilizer stabilizer(7.5f);
   EXPECT_TRUE(stabilizer.Stabilize({}, 0).empty());

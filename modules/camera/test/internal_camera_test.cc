@@ -135,6 +135,30 @@ TEST_F(InternalCameraTest, OpensAtTheLargestSizeTheFaceModuleAllows) {
   EXPECT_FALSE(frame->depth.valid());
 }
 
+TEST_F(InternalCameraTest, DepthOpensAtTheLargestModeTheCameraOffers) {
+  // Modes listed out of order; the lens is the same at every size.
+  test::ScopedScenario scenario(R"({"depth_sizes": [[320, 240], [640, 480], [480, 360]]})");
+  auto camera = First();
+  ASSERT_NE(camera, nullptr);
+  auto internal = camera->internal_camera();
+  internal->EnableFaceTracking();
+  internal->EnableDepthmap();
+  EXPECT_EQ(internal->DepthmapResolutions(false),
+            (std::vector<Size>{{320, 240}, {480, 360}, {640, 480}}));
+  EXPECT_EQ(internal->DepthmapResolution(false), (Size{640, 480}));
+  auto frame = Step(*internal);
+  ASSERT_NE(frame, nullptr);
+  EXPECT_EQ(frame->depth.size, (Size{640, 480}));
+  EXPECT_NEAR(frame->depth.calibration.K[0], 476.2f, 0.01f);
+  // A chosen mode is what the frames then carry, at that mode's focal length.
+  internal->SetDepthmapResolution({320, 240});
+  EXPECT_EQ(internal->DepthmapResolution(false), (Size{320, 240}));
+  frame = Step(*internal);
+  ASSERT_NE(frame, nullptr);
+  EXPECT_EQ(frame->depth.size, (Size{320, 240}));
+  EXPECT_NEAR(frame->depth.calibration.K[0], 238.1f, 0.01f);
+}
+
 TEST_F(InternalCameraTest, AnEmptyProfileOpensAtZeroSize) {
   test::ScopedScenario scenario;
   InternalCamera camera(true, ResolutionProfile{});

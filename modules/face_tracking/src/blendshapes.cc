@@ -16,24 +16,35 @@ bool LoadExpressionsQt(const std::string& name, const std::vector<int>& indices,
     return false;
   }
   const QByteArray bytes = file.readAll();
+  return ParseExpressions(bytes.constData(), static_cast<size_t>(bytes.size()), name, indices, mean,
+                          shapes);
+}
+
+bool ParseExpressions(const char* bytes, size_t size, const std::string& name,
+                      const std::vector<int>& indices, Eigen::VectorXf* mean,
+                      Eigen::MatrixXf* shapes) {
   int32_t header[3] = {0, 0, 0};
-  if (bytes.size() >= 12) std::memcpy(header, bytes.constData(), 12);
+  if (size >= 12) std::memcpy(header, bytes, 12);
   const int64_t s = header[0], v = header[1];
-  const bool sizes_ok =
-      bytes.size() >= 12 && s >= 0 && v >= 0 && bytes.size() == 12 + 12 * v * (s + 1);
+  // Both counts fit 31 bits, so their product fits 62 and the division below cannot overflow.
+  const bool sizes_ok = size >= 12 && s >= 0 && v >= 0 && (size - 12) % 12 == 0 &&
+                        static_cast<uint64_t>(v) * static_cast<uint64_t>(s + 1) == (size - 12) / 12;
   bool indices_ok = true;
   for (int index : indices) indices_ok = indices_ok && index >= 0 && index < s;
   if (!sizes_ok || !indices_ok) {
-    LOG(WARNING) << "Blendshapes file " << name << " is malformed: " << bytes.size()
-                 << " bytes for " << s << " shapes of " << v << " vertices";
+    LOG(WARNING) << "Blendshapes file " << name << " is malformed: " << size << " bytes for " << s
+                 << " shapes of " << v << " vertices";
     return false;
   }
-  const auto* data = reinterpret_cast<const float*>(bytes.constData() + 12);
+  // The bytes need not be aligned for floats: copy them out once.
+  std::vector<float> data((size - 12) / sizeof(float));
+  if (!data.empty()) std::memcpy(data.data(), bytes + 12, data.size() * sizeof(float));
   const Eigen::Index n = 3 * v;
-  *mean = Eigen::Map<const Eigen::VectorXf>(data, n);
+  *mean = Eigen::Map<const Eigen::VectorXf>(data.data(), n);
   shapes->resize(n, static_cast<Eigen::Index>(indices.size()));
   for (size_t k = 0; k < indices.size(); ++k) {
-    shapes->col(k) = Eigen::Map<const Eigen::VectorXf>(data + n * (indices[k] + 1), n) - *mean;
+    shapes->col(k) =
+        Eigen::Map<const Eigen::VectorXf>(data.data() + n * (indices[k] + 1), n) - *mean;
   }
   return true;
 }

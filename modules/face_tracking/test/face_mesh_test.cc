@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -81,6 +82,51 @@ TEST(FaceMeshTest, LoadersReadResourcesAndSkipUnmatchedLandmarks) {
   EXPECT_EQ(mesh.triangles, (std::vector<int>{0, 1, 2}));
   mesh.LoadMatchingQt("matching.txt");
   EXPECT_EQ(mesh.matching, (std::vector<std::pair<int, int>>{{0, 5}, {7, 4295}}));
+}
+
+TEST(FaceMeshTest, TextWithWindowsLineEndsOrNoLastLineEndReadsTheSame) {
+  FaceMesh unix_text, windows_text;
+  unix_text.ParseObj("v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\nf 1 3 2");
+  windows_text.ParseObj("v 0 0 0\r\nv 1 0 0\r\nv 0 1 0\r\nf 1 2 3\r\nf 1 3 2\r\n");
+  EXPECT_EQ(unix_text.vertex_count(), 3);
+  EXPECT_EQ(unix_text.triangles, (std::vector<int>{0, 1, 2, 0, 2, 1}));
+  EXPECT_EQ(windows_text.triangles, unix_text.triangles);
+  EXPECT_EQ(windows_text.vertex_count(), 3);
+}
+
+// The file: shape count s, vertex count v, a spare int, then (s + 1) x v x 3 floats.
+std::string BlendshapeBytes(int32_t s, int32_t v, size_t floats) {
+  std::string bytes(12 + 4 * floats, '\0');
+  const int32_t header[3] = {s, v, 0};
+  std::memcpy(bytes.data(), header, 12);
+  for (size_t i = 0; i < floats; ++i) {
+    const float value = static_cast<float>(i);
+    std::memcpy(bytes.data() + 12 + 4 * i, &value, 4);
+  }
+  return bytes;
+}
+
+TEST(BlendshapeFileTest, SizesMustMatchExactlyAndCountsCannotOverflow) {
+  const std::vector<int> kept = {1};
+  Eigen::VectorXf mean;
+  Eigen::MatrixXf shapes;
+  auto parse = [&](const std::string& bytes, const std::vector<int>& indices) {
+    return ParseExpressions(bytes.data(), bytes.size(), "test", indices, &mean, &shapes);
+  };
+  // Two shapes of two vertices: 3 x 2 x 3 floats.
+  EXPECT_TRUE(parse(BlendshapeBytes(2, 2, 18), kept));
+  EXPECT_EQ(mean, (Eigen::VectorXf(6) << 0, 1, 2, 3, 4, 5).finished());
+  // Shape 1 is floats 12..17; minus the mean, 12 each.
+  EXPECT_TRUE(shapes.isApprox(Eigen::MatrixXf::Constant(6, 1, 12)));
+  EXPECT_FALSE(parse(BlendshapeBytes(2, 2, 17), kept));
+  EXPECT_FALSE(parse(BlendshapeBytes(2, 2, 19), kept));
+  EXPECT_FALSE(parse(BlendshapeBytes(2, 2, 18).substr(0, 11), {}));
+  // An index must name a shape in the file: 1 of 2 is, 2 of 2 is not.
+  EXPECT_FALSE(parse(BlendshapeBytes(2, 2, 18), {2}));
+  EXPECT_FALSE(parse(BlendshapeBytes(-1, 2, 0), {}));
+  // 12 v (s + 1) overflows 64 bits for these counts; the file must still be refused.
+  EXPECT_FALSE(parse(BlendshapeBytes(0x7FFFFFFF, 0x7FFFFFFF, 0), {}));
+  EXPECT_FALSE(parse(BlendshapeBytes(0x7FFFFFFF, 0x7FFFFFFF, 3), {}));
 }
 
 TEST(FaceMeshTest, MissingResourcesGiveEmptyLists) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
+#include <ostream>
 
 #include "face_tracking/face_tracker.h"
 #include "synthetic_face.h"
@@ -151,6 +153,104 @@ TEST_F(FaceTemplateTest, EachLostConditionTrips) {
     }
     EXPECT_TRUE(Run(t, turning, 5));
     EXPECT_GT(t.HeadAngle(MakeFrame({})), 50);
+  }
+}
+
+// What the lost test compares after one frame.
+struct Step {
+  bool lost;
+  double jump, turn, error;
+};
+
+std::ostream& operator<<(std::ostream& out, const Step& s) {
+  return out << (s.lost ? "lost" : "kept") << " jump " << s.jump << " turn " << s.turn << " error "
+             << s.error;
+}
+
+constexpr double kJump = 0.0275604, kTurn = 0.2913003, kError = 0.021003609313869475;
+
+class LostConditionTest : public FaceTemplateTest {
+ protected:
+  // A template settled on `face`, with only the first `count` landmarks (0: all) in every frame.
+  // The landmark filter is off: its depth average would spread one step over three frames.
+  void Settle(const SyntheticFace& face, size_t count) {
+    count_ = count;
+    template_ = std::make_unique<FaceTemplate>(*base_);
+    template_->filtering_ = false;
+    for (int i = 0; i < 12; ++i) ASSERT_FALSE(Feed(Landmarks(face)).lost) << i;
+  }
+  std::vector<LandmarkData> Landmarks(const SyntheticFace& face) {
+    auto landmarks = test::MakeLandmarks(*base_, face, random_);
+    if (count_ > 0) landmarks.resize(count_);
+    return landmarks;
+  }
+  Step Feed(std::vector<LandmarkData> landmarks) {
+    FaceData data;
+    data.landmarks = std::move(landmarks);
+    FaceTemplate& t = *template_;
+    t.Update(MakeFrame({{1, data}}), 1);
+    return {t.good_frames_ == 0,
+            (t.raw_pose_.translation() - t.previous_pose_.translation()).norm(),
+            AngularDistance(Eigen::Quaternionf(t.raw_pose_.rotation()),
+                            Eigen::Quaternionf(t.previous_pose_.rotation())),
+            t.tracking_error_};
+  }
+
+  // The frame is lost exactly when the measure `which` (0 jump, 1 turn, 2 error) lies above its
+  // threshold, and the other two stay below theirs.
+  static void ExpectAlone(const Step& step, int which, bool lost) {
+    EXPECT_EQ(step.lost, lost) << step;
+    const bool above[3] = {step.jump > kJump, step.turn > kTurn, step.error > kError};
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(above[i], i == which && lost) << i << ": " << step;
+  }
+
+  // A face seen with twelve landmarks, then moved by `motion` in the head's own frame.
+  void MoveAlone(const Eigen::Affine3f& motion, int which, bool lost) {
+    SyntheticFace face;
+    face.pose = Turned(0, 0);
+    Settle(face, 12);
+    SyntheticFace moved = face;
+    moved.pose = face.pose * motion;
+    ExpectAlone(Feed(Landmarks(moved)), which, lost);
+    EXPECT_LT(template_->HeadAngle(MakeFrame({})), 50);
+  }
+
+  std::unique_ptr<FaceTemplate> template_;
+  size_t count_ = 0;
+};
+
+// Twelve landmarks: a 3 cm shift moves each by 3 cm and a turn about the head's own origin by
+// less, which keeps the error under its threshold; the turn leaves the position where it was.
+TEST_F(LostConditionTest, JumpAloneTripsAboveItsThreshold) {
+  for (const auto& [shift, lost] : {std::pair{0.026f, false}, std::pair{0.029f, true}}) {
+    MoveAlone(Eigen::Affine3f(Eigen::Translation3f(shift, 0, 0)), 0, lost);
+  }
+}
+
+TEST_F(LostConditionTest, TurnAloneTripsAboveItsThreshold) {
+  for (const auto& [yaw, lost] : {std::pair{0.27f, false}, std::pair{0.31f, true}}) {
+    MoveAlone(Eigen::Affine3f(Eigen::AngleAxisf(yaw, Eigen::Vector3f::UnitY())), 1, lost);
+  }
+}
+
+TEST_F(LostConditionTest, TrackingErrorAloneTripsAboveItsThreshold) {
+  SyntheticFace face;
+  face.pose = Turned(0, 0);
+  // A still head whose landmarks scatter sideways by ±d, alternately: the error is n·d² while
+  // the fitted pose hardly moves.
+  for (const auto& [error, lost] : {std::pair{0.018, false}, std::pair{0.024, true}}) {
+    Settle(face, 0);
+    auto landmarks = Landmarks(face);
+    int n = 0;
+    for (const auto& [a, v] : base_->world_mesh_->matching) n += a < int(landmarks.size());
+    const float d = float(std::sqrt(error / n));
+    int k = 0;
+    for (const auto& [a, v] : base_->world_mesh_->matching) {
+      landmarks[a].world[0] += (k++ % 2 == 0) ? d : -d;
+    }
+    const Step step = Feed(landmarks);
+    EXPECT_NEAR(step.error, error, 0.002) << step;
+    ExpectAlone(step, 2, lost);
   }
 }
 

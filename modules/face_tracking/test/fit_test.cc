@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <Eigen/Geometry>
+#include <cmath>
 #include <random>
 
 #include "face_tracking/blendshapes.h"
@@ -76,6 +77,26 @@ TEST_F(SmallModelTest, SingularSystemGivesFiniteWeights) {
   blendshapes_.UpdateExpression(nullptr, {}, pose, &mesh_);
   EXPECT_EQ(blendshapes_.weights, Eigen::VectorXf::Zero(2));
   EXPECT_EQ(mesh_.vertices[1], vec3(0.05f, 0, 0));
+}
+
+TEST_F(SmallModelTest, ExpressionsBeyondTheModelsRangeStopAtItsEnds) {
+  const Eigen::Affine3f pose(Eigen::Translation3f(0, 0, 0.5f));
+  // Inside the range, on both sides of each end, the fit follows the face.
+  for (float weight : {0.05f, 0.95f}) {
+    blendshapes_.UpdateExpression(nullptr, Landmarks(weight, pose), pose, &mesh_);
+    EXPECT_NEAR(blendshapes_.weights[0], weight, 1e-3) << weight;
+  }
+  // An exaggerated face (weight 1.5) and an inverted one (-0.5): the weight stops at 1 and at 0,
+  // and the mesh shows the full expression, no more.
+  for (const auto& [weight, bound] : {std::pair{1.5f, 1.0f}, std::pair{-0.5f, 0.0f}}) {
+    blendshapes_.UpdateExpression(nullptr, Landmarks(weight, pose), pose, &mesh_);
+    EXPECT_NEAR(blendshapes_.weights[0], bound, 1e-3) << weight;
+    const Eigen::VectorXf face = blendshapes_.mean + bound * blendshapes_.shapes.col(0);
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_LT((mesh_.vertices[i] - vec3(face.segment<3>(3 * i))).norm(), 1e-5f)
+          << weight << " vertex " << i;
+    }
+  }
 }
 
 TEST_F(SmallModelTest, ScaleAndMismatchedVertexCounts) {
@@ -224,6 +245,37 @@ TEST(TemporalFilterTest, PassesIdenticalPosesAndFollowsFastMotion) {
   const float angle = Eigen::AngleAxisf(slow.output().rotation()).angle();
   EXPECT_GT(angle, 0.03f);
   EXPECT_LT(angle, 0.1f);
+}
+
+// A head turning 0.1 rad and sliding 4 mm per frame: once the ring holds five real poses, the
+// output is the weighted circular mean of the yaw angles with weights exp(-2 j D_r) (the eigen
+// average weighs each quaternion by its weight squared) and the weighted mean of the positions
+// with weights exp(-100 j D_t), newest first: a turning head lags the newest pose only a little.
+TEST(TemporalFilterTest, TurningHeadFollowsTheNewestPosesWeighting) {
+  RT_TemporalFilter filter;
+  filter.Reset(Eigen::Affine3f::Identity());
+  const int kFrames = 5;
+  for (int i = 1; i <= kFrames; ++i) {
+    filter.Filter(Eigen::Translation3f(0.004f * i, 0, 0.6f) *
+                  Eigen::AngleAxisf(0.1f * i, vec3::UnitY()));
+  }
+  const double spread_r = 0.1 * (kFrames - 1), spread_t = 0.004 * (kFrames - 1);
+  double sin_sum = 0, cos_sum = 0, x_sum = 0, x_weights = 0;
+  for (int j = 0; j < kFrames; ++j) {
+    const double yaw = 0.1 * (kFrames - j), x = 0.004 * (kFrames - j);
+    const double b = std::exp(-j * spread_r);
+    sin_sum += b * b * std::sin(yaw);
+    cos_sum += b * b * std::cos(yaw);
+    const double a = std::exp(-j * 100 * spread_t);
+    x_sum += a * x;
+    x_weights += a;
+  }
+  const Eigen::AngleAxisf rotation(filter.output().rotation());
+  const float yaw = rotation.angle() * rotation.axis().dot(vec3::UnitY());
+  EXPECT_NEAR(yaw, std::atan2(sin_sum, cos_sum), 2e-4);
+  EXPECT_NEAR(rotation.axis().dot(vec3::UnitY()), 1, 1e-4);
+  EXPECT_NEAR(filter.output().translation().x(), x_sum / x_weights, 1e-5);
+  EXPECT_NEAR(filter.output().translation().z(), 0.6f, 1e-6);
 }
 
 }  // namespace

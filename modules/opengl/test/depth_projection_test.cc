@@ -10,10 +10,10 @@
 namespace vantisol {
 namespace {
 
-Calibration Camera(Size size, float tx = 0) {
+Calibration Camera(Size size, float tx = 0, float zoom = 1) {
   Calibration calibration;
   // The same field of view at every resolution.
-  const float f = float(size.width);
+  const float f = zoom * float(size.width);
   calibration.K = {f, 0, size.width / 2.f, 0, f, size.height / 2.f, 0, 0, 1};
   calibration.R = {1, 0, 0, 0, 1, 0, 0, 0, 1};
   calibration.T = {tx, 0, 0};
@@ -36,11 +36,11 @@ std::vector<uint16_t> Read(const Texture& texture) {
 
 class DepthProjectionTest : public testing::Test {
  protected:
-  std::vector<uint16_t> Project(Texture& source, Size target_size, float tx = 0) {
+  std::vector<uint16_t> Project(Texture& source, Size target_size, float tx = 0, float zoom = 1) {
     Texture target(Image::Format::kGray16);
     target.Resize(target_size);
-    Calibration source_camera = Camera(source.size());
-    Calibration target_camera = Camera(target_size, tx);
+    Calibration source_camera = Camera(source.size(), 0, zoom);
+    Calibration target_camera = Camera(target_size, tx, zoom);
     projection_.Project(source_camera, source, target_camera, target);
     EXPECT_EQ(target.size(), target_size);
     return Read(target);
@@ -79,6 +79,32 @@ TEST_F(DepthProjectionTest, StepLeavesAHoleAndTooCloseDisappears) {
   for (uint16_t value : Project(near, size)) ASSERT_EQ(value, 0);
   Texture zero = Depth(size, [](int, int) { return 0; });
   for (uint16_t value : Project(zero, size)) ASSERT_EQ(value, 0);
+}
+
+TEST_F(DepthProjectionTest, EdgesLongerThanTenCentimetresAndSurfacesNearerThanThirtyVanish) {
+  const Size size{64, 48};
+  // A narrow field of view keeps the sideways part of every edge under 1.5 cm, so an edge
+  // across the step is between the step and the step + 1 cm long.
+  const float zoom = 4;
+  for (const auto& [step, hole] : {std::pair{95, false}, std::pair{105, true}}) {
+    Texture scene = Depth(size, [step = step](int x, int) { return x < 32 ? 1000 : 1000 + step; });
+    const auto result = Project(scene, size, 0, zoom);
+    for (int y = 0; y < size.height - 1; ++y) {
+      if (hole) {
+        EXPECT_EQ(result[y * size.width + 31], 0) << "step " << step << " row " << y;
+      } else {
+        EXPECT_NEAR(result[y * size.width + 31], 1000 + step / 2, step / 2 + 1)
+            << "step " << step << " row " << y;
+      }
+      EXPECT_NEAR(result[y * size.width + 10], 1000, 1);
+      EXPECT_NEAR(result[y * size.width + 50], 1000 + step, 1);
+    }
+  }
+  for (const auto& [depth, seen] : {std::pair{290, false}, std::pair{310, true}}) {
+    Texture near = Depth(size, [depth = depth](int, int) { return depth; });
+    const auto result = Project(near, size, 0, zoom);
+    EXPECT_NEAR(result[20 * size.width + 20], seen ? depth : 0, 1) << depth;
+  }
 }
 
 TEST_F(DepthProjectionTest, NearerSurfaceWinsWhereBothLand) {

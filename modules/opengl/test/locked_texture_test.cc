@@ -10,6 +10,7 @@
 
 #include "gl_test.h"
 #include "opengl_qt/opengl_context.h"
+#include "watchdog.h"
 
 namespace vantisol {
 namespace {
@@ -33,6 +34,8 @@ TEST(LockedTextureTest, LoansInARowInOneContext) {
 }
 
 TEST(LockedTextureTest, ReaderInASharedContextWaitsForTheWriter) {
+  // A reader that never gets the texture would hang the join below.
+  test::Watchdog watchdog("a reader waiting for the writer's loan");
   LockedTexture locked(Image::Format::kRGB);
   OpenGLContext reader_context(false);
   reader_context.SetSharedContext();
@@ -59,7 +62,8 @@ TEST(LockedTextureTest, ReaderInASharedContextWaitsForTheWriter) {
   });
   {
     std::unique_lock<std::mutex> lock(mutex);
-    changed.wait(lock, [&] { return reader_locking; });
+    EXPECT_TRUE(changed.wait_for(lock, test::kWaitLimit, [&] { return reader_locking; }))
+        << "the reader thread did not start";
   }
   // The reader is in (or about to enter) Lock; it cannot get the texture while the loan is out.
   loan->Assign(Pattern(5));

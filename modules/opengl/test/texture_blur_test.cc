@@ -14,25 +14,50 @@
 namespace vantisol {
 namespace {
 
-// One direction of the full (not paired) kernel with clamp-to-edge reads, rounded to 8 bits.
+// The blur's full kernel for `steps` steps, from the Gaussian itself: width 4·steps − 1, sigma
+// from the width as for a 3x3..NxN blur, and a square root of the 2-D density taken at the
+// kernel's edge row, which is a 1-D Gaussian of twice the variance. Normalised to sum 1.
+std::vector<double> GaussianKernel(int steps) {
+  const int width = 4 * steps - 1, h = width / 2;
+  const double sigma = (width * 0.5 - 1) * 0.3 + 0.8;
+  std::vector<double> kernel;
+  double sum = 0;
+  for (int d = -h; d <= h; ++d) {
+    kernel.push_back(std::exp(-d * d / (4 * sigma * sigma)));
+    sum += kernel.back();
+  }
+  for (double& w : kernel) w /= sum;
+  return kernel;
+}
+
+// One direction of a full kernel with clamp-to-edge reads, rounded to 8 bits.
 std::vector<uint8_t> Convolve(const std::vector<uint8_t>& in, Size size, bool horizontal,
-                              const std::vector<float>& half) {
+                              const std::vector<double>& kernel) {
   std::vector<uint8_t> out(in.size());
-  const int h = static_cast<int>(half.size()) - 1;
+  const int h = static_cast<int>(kernel.size()) / 2;
   for (int y = 0; y < size.height; ++y)
     for (int x = 0; x < size.width; ++x)
       for (int c = 0; c < 4; ++c) {
-        float sum = 0;
+        double sum = 0;
         for (int d = -h; d <= h; ++d) {
           const int sx = horizontal ? std::clamp(x + d, 0, size.width - 1) : x;
           const int sy = horizontal ? y : std::clamp(y + d, 0, size.height - 1);
-          // The centre value is stored halved: both mirrored halves add it once each.
-          const float weight = d == 0 ? 2 * half[0] : half[std::abs(d)];
-          sum += weight * in[(sy * size.width + sx) * 4 + c];
+          sum += kernel[d + h] * in[(sy * size.width + sx) * 4 + c];
         }
-        out[(y * size.width + x) * 4 + c] = uint8_t(std::lround(std::clamp(sum, 0.f, 255.f)));
+        out[(y * size.width + x) * 4 + c] = uint8_t(std::lround(std::clamp(sum, 0.0, 255.0)));
       }
   return out;
+}
+
+TEST(GaussKernelTest, HalfKernelIsTheGaussianWithTheCentreSplitBetweenTheHalves) {
+  for (int steps : {1, 3, 10, 19}) {
+    const std::vector<double> full = GaussianKernel(steps);
+    const int width = 4 * steps - 1, h = width / 2;
+    const auto half = GetGaussKernelValues((width * 0.5f - 1) * 0.3f + 0.8f, width);
+    ASSERT_EQ(half.size(), size_t(h + 1)) << steps;
+    EXPECT_NEAR(half[0], full[h] / 2, 1e-6) << steps;
+    for (int d = 1; d <= h; ++d) EXPECT_NEAR(half[d], full[h + d], 1e-6) << steps << " tap " << d;
+  }
 }
 
 TEST(GaussKernelTest, GeneratedTextForThreeSteps) {
@@ -75,10 +100,9 @@ TEST(TextureBlurTest, MatchesCpuConvolutionEveryPixel) {
     Image image = test::RandomImage(size, Image::Format::kRGBA, steps);
     Texture source(image), target(Image::Format::kRGBA);
     blur.Blur(source, target, nullptr);
-    const int width = 4 * steps - 1;
-    const auto half = GetGaussKernelValues((width * 0.5f - 1) * 0.3f + 0.8f, width);
+    const auto kernel = GaussianKernel(steps);
     std::vector<uint8_t> in(image.data.get(), image.data.get() + size.width * size.height * 4);
-    const auto expected = Convolve(Convolve(in, size, true, half), size, false, half);
+    const auto expected = Convolve(Convolve(in, size, true, kernel), size, false, kernel);
     const Image result = target.Download();
     int worst = 0;
     for (size_t i = 0; i < expected.size(); ++i)

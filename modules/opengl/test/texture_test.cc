@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <vector>
 
 #include "gl_test.h"
 
@@ -62,6 +63,82 @@ INSTANTIATE_TEST_SUITE_P(EveryFormat, TextureRoundTrip,
                                          Image::Format::kYUY2, Image::Format::kGray8,
                                          Image::Format::kGray16, Image::Format::kGray32,
                                          Image::Format::kRGB32F, Image::Format::kDepth32));
+
+// Two pixels of known colour in a format's own byte order, and what GL must read from them as
+// RGBA: a texture that swaps red and blue both ways passes the round trip but not this.
+struct KnownColour {
+  Image::Format format;
+  std::vector<uint8_t> bytes;  // memory order of the format
+  std::vector<float> rgba;     // as GL reads them, 0..1 (absent channels read 0, alpha 1)
+};
+
+std::vector<KnownColour> KnownColours() {
+  return {
+      {Image::Format::kRGBA,
+       {200, 100, 30, 250, 10, 20, 40, 80},
+       {200, 100, 30, 250, 10, 20, 40, 80}},
+      {Image::Format::kBGRA,
+       {30, 100, 200, 250, 40, 20, 10, 80},
+       {200, 100, 30, 250, 10, 20, 40, 80}},
+      {Image::Format::kRGB, {200, 100, 30, 10, 20, 40}, {200, 100, 30, 255, 10, 20, 40, 255}},
+      {Image::Format::kBGR, {30, 100, 200, 40, 20, 10}, {200, 100, 30, 255, 10, 20, 40, 255}},
+      // Y0 U Y1 V: luma in red, chroma in green.
+      {Image::Format::kYUY2, {90, 60, 180, 240}, {90, 60, 0, 255, 180, 240, 0, 255}},
+  };
+}
+
+std::vector<float> ReadAsRgba(const Texture& texture) {
+  auto bound = texture.ScopedBind(0);
+  std::vector<float> rgba(size_t(texture.size().width) * texture.size().height * 4);
+  glPixelStorei(GL_PACK_ALIGNMENT, 4);
+  glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_FLOAT, rgba.data());
+  return rgba;
+}
+
+TEST(TextureChannelOrder, UploadPutsEachByteInTheChannelGlReads) {
+  for (const KnownColour& known : KnownColours()) {
+    Image image(Size{2, 1}, known.format);
+    std::memcpy(image.data.get(), known.bytes.data(), known.bytes.size());
+    const std::vector<float> seen = ReadAsRgba(Texture(image));
+    for (size_t i = 0; i < 8; ++i) {
+      EXPECT_NEAR(seen[i] * 255, known.rgba[i], 0.01) << known.format << " value " << i;
+    }
+  }
+  // Float colour: three channels in RGB order.
+  Image image(Size{1, 1}, Image::Format::kRGB32F);
+  const float rgb[3] = {0.75f, 0.5f, 0.125f};
+  std::memcpy(image.data.get(), rgb, sizeof(rgb));
+  const std::vector<float> seen = ReadAsRgba(Texture(image));
+  EXPECT_EQ(seen, (std::vector<float>{0.75f, 0.5f, 0.125f, 1}));
+}
+
+TEST(TextureChannelOrder, DownloadWritesEachChannelGlHoldsInTheFormatsOrder) {
+  for (const KnownColour& known : KnownColours()) {
+    Texture texture(known.format);
+    texture.Resize(Size{2, 1});
+    std::vector<uint8_t> rgba(8);
+    for (size_t i = 0; i < 8; ++i) rgba[i] = uint8_t(known.rgba[i]);
+    {
+      auto bound = texture.ScopedBind(0);
+      glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+      glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, 2, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
+    }
+    const Image image = texture.Download();
+    EXPECT_EQ(std::vector<uint8_t>(image.data.get(), image.data.get() + known.bytes.size()),
+              known.bytes)
+        << known.format;
+  }
+  Texture texture(Image::Format::kRGB32F);
+  texture.Resize(Size{1, 1});
+  const float rgba[4] = {0.75f, 0.5f, 0.125f, 1};
+  {
+    auto bound = texture.ScopedBind(0);
+    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, 1, 1, GL_RGBA, GL_FLOAT, rgba);
+  }
+  const Image image = texture.Download();
+  const auto* rgb = reinterpret_cast<const float*>(image.data.get());
+  EXPECT_EQ(std::vector<float>(rgb, rgb + 3), (std::vector<float>{0.75f, 0.5f, 0.125f}));
+}
 
 TEST(TextureTest, DownloadConvertsToAnotherFormat) {
   Image image(Size{3, 2}, Image::Format::kRGBA);

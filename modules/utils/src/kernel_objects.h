@@ -4,6 +4,7 @@
 // the Win32 semantics: an object lives while any process holds a handle to it, a mutex whose
 // holder ended is reported as abandoned. Implemented once per platform (src/posix, src/win32).
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -20,6 +21,8 @@ Mapping* OpenMapping(const std::string& name);
 Mapping* CreateMapping(const std::string& name, uint32_t size, bool* created);
 // Maps the whole mapping read-write; null on failure.
 void* MapView(Mapping* mapping);
+// The bytes a view really holds, whatever size the creator asked for; a peer's block may be short.
+size_t ViewSize(Mapping* mapping, void* view);
 void UnmapView(Mapping* mapping, void* view);
 void CloseMapping(Mapping* mapping);
 

@@ -34,7 +34,7 @@ std::shared_ptr<SharedMemoryImage::Header> LockHeader(SharedMemory* block) {
 SharedMemoryImage::SharedMemoryImage(bool is_client)
     : header_("Vantisol::SharedImageHeader"), is_client_(is_client) {
   std::shared_ptr<Header> header;
-  if (header_.Attach()) {
+  if (header_.Attach(sizeof(Header))) {
     header = LockHeader(&header_);
   } else {
     header_.Create(sizeof(Header));

@@ -3,9 +3,13 @@
 //                                   frame of the client's size filled with <value>
 //   channel_probe client <w> <h>    registers as client and asks for w x h
 //   channel_probe hold <key>        takes the named block's mutex and keeps it
+//   channel_probe plant <key> <n>   creates (or opens) the named block with n bytes and keeps it
 //   channel_probe first <name>...   prints "<name> 1" or "<name> 0" per name
-// It prints "ready" when set up and ends when its input ends. Log lines go to standard output.
+//   channel_probe fsize <n> ...     any of the above with files limited to n bytes (RLIMIT_FSIZE)
+// A client's input line "size <w> <h>" asks for another size. It prints "ready" when set up and
+// ends when its input ends. Log lines go to standard output.
 
+#include <csignal>
 #include <cstring>
 #include <iostream>
 #include <memory>
@@ -17,6 +21,10 @@
 #include "utils/shared_memory_image.h"
 #include "utils/single_instance_application.h"
 
+#if !defined(_WIN32)
+#include <sys/resource.h>
+#endif
+
 namespace {
 
 void WriteFrame(vantisol::SharedMemoryImage* channel, int value) {
@@ -26,12 +34,27 @@ void WriteFrame(vantisol::SharedMemoryImage* channel, int value) {
     return;
   }
   void* data = image.data();
-  if (data != nullptr) std::memset(data, value, image.Bytes());
+  if (data == nullptr) {
+    std::cout << "no block for " << image.Bytes() << std::endl;
+    return;
+  }
+  std::memset(data, value, image.Bytes());
   image.set_new_frame(true);
   std::cout << "wrote " << image.Bytes() << std::endl;
 }
 
 int Run(int argc, char** argv) {
+#if !defined(_WIN32)
+  if (argc > 3 && std::string(argv[1]) == "fsize") {
+    // A file grown past the limit fails with EFBIG; the signal that would come with it is ignored.
+    signal(SIGXFSZ, SIG_IGN);
+    const rlim_t bytes = std::stoul(argv[2]);
+    const rlimit limit = {bytes, bytes};
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 2;
+    argc -= 2;
+    argv += 2;
+  }
+#endif
   const std::string command = argc > 1 ? argv[1] : "";
   std::unique_ptr<vantisol::SharedMemoryImage> channel;
   std::unique_ptr<vantisol::SharedMemory> block;
@@ -43,6 +66,10 @@ int Run(int argc, char** argv) {
   } else if (command == "hold" && argc == 3) {
     block = std::make_unique<vantisol::SharedMemory>(argv[2]);
     if (!block->Lock()) return 2;
+  } else if (command == "plant" && argc == 4) {
+    block = std::make_unique<vantisol::SharedMemory>(argv[2]);
+    block->Create(std::stoi(argv[3]));
+    if (!block->open()) return 2;
   } else if (command == "first") {
     for (int i = 2; i < argc; ++i) {
       std::cout << argv[i] << " " << vantisol::utils::IsFirstApplication(argv[i]) << std::endl;
@@ -56,6 +83,12 @@ int Run(int argc, char** argv) {
   while (std::getline(std::cin, line)) {
     if (line.rfind("frame ", 0) == 0 && channel != nullptr) {
       WriteFrame(channel.get(), std::stoi(line.substr(6)));
+    } else if (line.rfind("size ", 0) == 0 && channel != nullptr) {
+      const size_t blank = line.find(' ', 5);
+      auto image = channel->Lock();
+      image.SetSize(std::stoi(line.substr(5, blank - 5)), std::stoi(line.substr(blank + 1)));
+      std::cout << (image.data() != nullptr ? "sized " : "no block for ") << image.Bytes()
+                << std::endl;
     }
   }
   return 0;

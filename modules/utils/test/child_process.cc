@@ -1,11 +1,14 @@
 #include "child_process.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <stdexcept>
 
 #if !defined(_WIN32)
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -16,7 +19,14 @@ extern char** environ;
 
 namespace vantisol::test {
 
+void ChildProcess::StartWaiting() { deadline_ = std::chrono::steady_clock::now() + kLimit; }
+
 std::string ChildProcess::ReadLine() {
+  StartWaiting();
+  return NextLine();
+}
+
+std::string ChildProcess::NextLine() {
   for (;;) {
     const size_t end = buffer_.find('\n');
     if (end != std::string::npos) {
@@ -36,14 +46,16 @@ std::string ChildProcess::ReadLine() {
 }
 
 bool ChildProcess::WaitFor(const std::string& line) {
+  StartWaiting();
   for (;;) {
-    const std::string next = ReadLine();
+    const std::string next = NextLine();
     if (next == line) return true;
     if (next.empty() && buffer_.empty() && !ReadMore()) return false;
   }
 }
 
 int ChildProcess::Finish() {
+  StartWaiting();
   CloseInput();
   while (ReadMore()) {
   }
@@ -89,6 +101,17 @@ ChildProcess::~ChildProcess() {
 }
 
 bool ChildProcess::ReadMore() {
+  // An anonymous pipe has no timed read: look for data first.
+  for (;;) {
+    DWORD available = 0;
+    if (!PeekNamedPipe(output_pipe_, nullptr, 0, nullptr, &available, nullptr)) return false;
+    if (available > 0) break;
+    if (std::chrono::steady_clock::now() >= deadline_) {
+      output_ += "[no output from the child in time]\n";
+      return false;
+    }
+    Sleep(5);
+  }
   char chunk[4096];
   DWORD count = 0;
   if (!ReadFile(output_pipe_, chunk, sizeof(chunk), &count, nullptr) || count == 0) return false;
@@ -109,7 +132,14 @@ void ChildProcess::CloseInput() {
 }
 
 int ChildProcess::Wait() {
-  WaitForSingleObject(process_.hProcess, INFINITE);
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      deadline_ - std::chrono::steady_clock::now());
+  if (WaitForSingleObject(process_.hProcess, DWORD(std::max<int64_t>(0, left.count()))) !=
+      WAIT_OBJECT_0) {
+    output_ += "[the child did not exit in time: killed]\n";
+    TerminateProcess(process_.hProcess, 128 + 9);
+    WaitForSingleObject(process_.hProcess, INFINITE);
+  }
   running_ = false;
   DWORD code = 0;
   GetExitCodeProcess(process_.hProcess, &code);
@@ -118,6 +148,7 @@ int ChildProcess::Wait() {
 
 void ChildProcess::Kill() {
   TerminateProcess(process_.hProcess, 9);
+  StartWaiting();
   Wait();
 }
 
@@ -154,6 +185,18 @@ ChildProcess::~ChildProcess() {
 }
 
 bool ChildProcess::ReadMore() {
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline_ - std::chrono::steady_clock::now());
+    pollfd ready{output_pipe_, POLLIN, 0};
+    const int result = poll(&ready, 1, int(std::max<int64_t>(0, left.count())));
+    if (result > 0) break;
+    if (result == 0) {
+      output_ += "[no output from the child in time]\n";
+      return false;
+    }
+    if (errno != EINTR) return false;
+  }
   char chunk[4096];
   ssize_t count;
   do {
@@ -177,7 +220,17 @@ void ChildProcess::CloseInput() {
 
 int ChildProcess::Wait() {
   int status = 0;
-  while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+  for (;;) {
+    const pid_t result = waitpid(pid_, &status, WNOHANG);
+    if (result == pid_ || (result < 0 && errno != EINTR)) break;
+    if (std::chrono::steady_clock::now() >= deadline_) {
+      output_ += "[the child did not exit in time: killed]\n";
+      kill(pid_, SIGKILL);
+      while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+      }
+      break;
+    }
+    usleep(2000);
   }
   running_ = false;
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -185,6 +238,7 @@ int ChildProcess::Wait() {
 
 void ChildProcess::Kill() {
   kill(pid_, SIGKILL);
+  StartWaiting();
   Wait();
 }
 

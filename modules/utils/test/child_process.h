@@ -3,6 +3,7 @@
 // A child process with a pipe to its standard input and one from its standard output, for tests
 // of behaviour between processes.
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -14,8 +15,12 @@
 
 namespace vantisol::test {
 
+// Every call that waits for the child gives up after kLimit, notes that in output() and returns
+// as if the output had ended (a hung child is then killed), so that a test fails in seconds.
 class ChildProcess {
  public:
+  static constexpr std::chrono::seconds kLimit{20};
+
   explicit ChildProcess(const std::vector<std::string>& arguments);
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
@@ -27,7 +32,8 @@ class ChildProcess {
   // kept in output().
   bool WaitFor(const std::string& line);
   void Send(const std::string& line);
-  // Ends the child's input, which asks it to finish, and waits for its exit code.
+  // Ends the child's input, which asks it to finish, and waits for its exit code (128 + 9 when it
+  // had to be killed).
   int Finish();
   // Ends the child at once, as a crash would, and waits for it.
   void Kill();
@@ -47,8 +53,13 @@ class ChildProcess {
   int input_ = -1;
   int output_pipe_ = -1;
 #endif
+  std::chrono::steady_clock::time_point deadline_;
+  void StartWaiting();
+  std::string NextLine();
+  // False at the end of the output or at the deadline.
   bool ReadMore();
   void CloseInput();
+  // Waits for the exit until the deadline, then kills the child.
   int Wait();
 };
 

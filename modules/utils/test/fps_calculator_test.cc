@@ -50,5 +50,24 @@ TEST_F(FpsCalculatorTest, StampExactlyOneSecondOldIsTheOneKeptBefore) {
   EXPECT_EQ(fps_.time_stamps().size(), 3u);
 }
 
+// The window holds the stamps newer than one second before the last, plus the one just before
+// them. A stamp exactly one second old is that one (nothing older stays); one tick newer, it is
+// inside, and the stamp before it stays too.
+TEST_F(FpsCalculatorTest, WindowBoundaryIsExactlyOneSecond) {
+  for (const int64_t offset : {int64_t{0}, int64_t{1}}) {
+    FpsCalculator fps([this] { return now_; });
+    const int64_t start = now_;
+    float rate = 0;
+    for (const int64_t stamp : {-100 * kMs, offset, 500 * kMs, 1000 * kMs}) {
+      now_ = start + stamp;
+      rate = fps.AddFrame();
+    }
+    // Two intervals over one second, or three over 1.1 seconds.
+    EXPECT_FLOAT_EQ(rate, offset == 0 ? 2.0f : 3.0f / 1.1f) << offset;
+    EXPECT_EQ(fps.time_stamps().size(), offset == 0 ? 3u : 4u) << offset;
+    EXPECT_EQ(fps.time_stamps().front(), start + (offset == 0 ? 0 : -100 * kMs)) << offset;
+  }
+}
+
 }  // namespace
 }  // namespace vantisol

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #if defined(_WIN32)
@@ -24,6 +25,14 @@ namespace vantisol {
 namespace {
 
 using test::ChildProcess;
+
+size_t Count(const std::string& text, const std::string& needle) {
+  size_t count = 0;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) {
+    ++count;
+  }
+  return count;
+}
 
 constexpr char kHeaderKey[] = "Vantisol::SharedImageHeader";
 
@@ -225,7 +234,66 @@ TEST_F(ChannelTest, OldDataBlockGoesOnceNeitherSideHoldsIt) {
   EXPECT_EQ(bytes[230399], 9);
 }
 
+// A peer holds the block of a size's name at 12 bytes, more than a page short: the client's
+// zero-fill would run past its end into whatever is mapped next.
+TEST_F(ChannelTest, DataBlockShorterThanItsNameIsRefusedNotWrittenPast) {
+  ChildProcess planter(Probe({"plant", "Vantisol::Data 30000", "12"}));
+  ASSERT_TRUE(planter.WaitFor("ready")) << planter.output();
+  SharedMemoryImage client(true);
+  LogCapture log;
+  for (int frame = 0; frame < 3; ++frame) {
+    auto image = client.Lock();
+    image.SetSize(100, 100);
+    EXPECT_EQ(image.data(), nullptr);
+  }
+  const std::string text = log.Text();
+  EXPECT_EQ(Count(text, "fewer than the 30000 it needs: refused\n"), 1u) << text;
+  const std::string header = HeaderBytes();
+  ASSERT_EQ(header.size(), 12u);
+  int32_t size[2];
+  std::memcpy(size, header.data(), 8);
+  EXPECT_EQ(size[0], 100);
+  EXPECT_EQ(size[1], 100);
+  // Another size, with no planted block, works at once.
+  auto image = client.Lock();
+  image.SetSize(10, 10);
+  EXPECT_NE(image.data(), nullptr);
+  EXPECT_EQ(planter.Finish(), 0);
+}
+
 #if !defined(_WIN32)
+// A block bigger than a side may make (RLIMIT_FSIZE, as a full disk would give it) fails on every
+// frame; its log line comes once per change of condition, on both sides.
+TEST_F(ChannelTest, BlockThatCannotBeMadeIsLoggedOncePerChangeOfCondition) {
+  const std::string line = "Could not create file mapping with size 120000: File too large\n";
+  ChildProcess client(Probe({"fsize", "100000", "client", "200", "200"}));
+  ASSERT_TRUE(client.WaitFor("ready")) << client.output();
+  ChildProcess server(Probe({"fsize", "100000", "server"}));
+  ASSERT_TRUE(server.WaitFor("ready")) << server.output();
+  for (int frame = 0; frame < 3; ++frame) {
+    server.Send("frame 1");
+    ASSERT_TRUE(server.WaitFor("no block for 120000")) << server.output();
+  }
+  client.Send("size 200 200");
+  ASSERT_TRUE(client.WaitFor("no block for 120000")) << client.output();
+  EXPECT_EQ(Count(client.output(), line), 1u) << client.output();
+  EXPECT_EQ(Count(server.output(), line), 1u) << server.output();
+
+  // Below the limit it works, and the next failure is news again.
+  client.Send("size 10 10");
+  ASSERT_TRUE(client.WaitFor("sized 300")) << client.output();
+  server.Send("frame 2");
+  ASSERT_TRUE(server.WaitFor("wrote 300")) << server.output();
+  client.Send("size 200 200");
+  ASSERT_TRUE(client.WaitFor("no block for 120000")) << client.output();
+  server.Send("frame 3");
+  ASSERT_TRUE(server.WaitFor("no block for 120000")) << server.output();
+  EXPECT_EQ(Count(client.output(), line), 2u) << client.output();
+  EXPECT_EQ(Count(server.output(), line), 2u) << server.output();
+  EXPECT_EQ(server.Finish(), 0);
+  EXPECT_EQ(client.Finish(), 0);
+}
+
 TEST_F(ChannelTest, LastHolderRemovesTheBlocks) {
   {
     SharedMemoryImage client(true);
@@ -253,14 +321,196 @@ TEST_F(ChannelTest, WithoutRuntimeFolderObjectsLiveInAPrivateSharedMemoryFolder)
   EXPECT_FALSE(std::filesystem::exists(file));
 }
 
-TEST_F(ChannelTest, ObjectFolderOpenToOthersIsRefused) {
-  std::filesystem::create_directory(runtime_.str() + "/vantisol");
-  std::filesystem::permissions(runtime_.str() + "/vantisol", std::filesystem::perms::all);
+TEST_F(ChannelTest, RefusedObjectFolderIsReportedOnceWithItsNameAndWhy) {
+  const std::string folder = runtime_.str() + "/vantisol";
+  const std::string prefix = "FATAL Check failed: [data_->mutex] Could not create mutex " +
+                             std::string(kHeaderKey) + "_mutex: object folder " + folder +
+                             " refused: ";
+  struct Case {
+    const char* why;
+    void (*plant)(const std::string& folder);
+  };
+  const Case cases[] = {
+      {"open to other users (mode 0777): Permission denied",
+       [](const std::string& folder) {
+         std::filesystem::create_directory(folder);
+         std::filesystem::permissions(folder, std::filesystem::perms::all);
+       }},
+      {"open to other users (mode 0750): Permission denied",
+       [](const std::string& folder) {
+         std::filesystem::create_directory(folder);
+         std::filesystem::permissions(folder, std::filesystem::perms::owner_all |
+                                                  std::filesystem::perms::group_read |
+                                                  std::filesystem::perms::group_exec);
+       }},
+      {"it is a symbolic link: Permission denied",
+       [](const std::string& folder) {
+         std::filesystem::create_directory(folder + ".real");
+         std::filesystem::permissions(folder + ".real", std::filesystem::perms::owner_all);
+         std::filesystem::create_directory_symlink(folder + ".real", folder);
+       }},
+      {"it is no folder: Permission denied",
+       [](const std::string& folder) { std::ofstream(folder) << "x"; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    std::filesystem::remove_all(folder);
+    std::filesystem::remove_all(folder + ".real");
+    c.plant(folder);
+    LogCapture log;
+    EXPECT_THROW(SharedMemoryImage(true), std::runtime_error);
+    const std::string text = log.Text();
+    // Attach and create both fail on the same folder: one line.
+    EXPECT_EQ(Count(text, prefix + c.why + "\n"), 1u) << text;
+    EXPECT_EQ(Count(text, "ERROR Could not open the shared image header!\n"), 1u) << text;
+  }
+  // The sound folder right after: nothing is left over from the refusals.
+  std::filesystem::remove_all(folder);
+  EXPECT_NO_THROW(SharedMemoryImage(true));
+}
+
+TEST_F(ChannelTest, ObjectFolderOfAnotherUserIsReportedWithBothUsers) {
+  if (geteuid() != 0) GTEST_SKIP() << "only root can give a folder to another user";
+  const std::string folder = runtime_.str() + "/vantisol";
+  std::filesystem::create_directory(folder);
+  std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
+  ASSERT_EQ(chown(folder.c_str(), 65534, 65534), 0);
   LogCapture log;
   EXPECT_THROW(SharedMemoryImage(true), std::runtime_error);
   const std::string text = log.Text();
-  EXPECT_NE(text.find("FATAL Check failed: [data_->mutex] \n"), std::string::npos) << text;
-  EXPECT_NE(text.find("ERROR Could not open the shared image header!\n"), std::string::npos);
+  EXPECT_NE(text.find("object folder " + folder +
+                      " refused: owned by user 65534, not by this user (0): Permission denied\n"),
+            std::string::npos)
+      << text;
+}
+
+TEST_F(ChannelTest, ShortBlockLeftByACrashIsMadeAfreshAtFullSize) {
+  // A crash between creating the file and sizing it: nobody holds it.
+  const std::string file = ObjectFile("Vantisol%3A%3AData%2030000");
+  std::filesystem::create_directory(runtime_.str() + "/vantisol");
+  std::filesystem::permissions(runtime_.str() + "/vantisol", std::filesystem::perms::owner_all);
+  std::ofstream(file) << "twelve bytes";
+  ASSERT_EQ(std::filesystem::file_size(file), 12u);
+  SharedMemoryImage client(true);
+  auto image = client.Lock();
+  image.SetSize(100, 100);
+  auto* bytes = static_cast<unsigned char*>(image.data());
+  ASSERT_NE(bytes, nullptr);
+  EXPECT_EQ(std::filesystem::file_size(file), 30000u);
+  EXPECT_EQ(bytes[29999], 0);
+}
+
+TEST_F(ChannelTest, PeersBlockIsUsedOnlyWhenItHoldsTheWholeSize) {
+  // Either side of the size the name promises; the header beside the block stays sound.
+  for (const int planted : {299, 300}) {
+    SCOPED_TRACE(planted);
+    ChildProcess planter(Probe({"plant", "Vantisol::Data 300", std::to_string(planted)}));
+    ASSERT_TRUE(planter.WaitFor("ready")) << planter.output();
+    LogCapture log;
+    {
+      SharedMemoryImage client(true);
+      auto image = client.Lock();
+      image.SetSize(10, 10);
+      EXPECT_EQ(image.data() != nullptr, planted == 300);
+    }
+    const std::string text = log.Text();
+    EXPECT_EQ(Count(text,
+                    "ERROR Shared block \"Vantisol::Data 300\" holds 299 bytes, fewer than "
+                    "the 300 it needs: refused\n"),
+              planted == 299 ? 1u : 0u)
+        << text;
+    EXPECT_EQ(planter.Finish(), 0);
+  }
+}
+
+TEST_F(ChannelTest, ShortHeaderOfAPeerIsRefused) {
+  ChildProcess planter(Probe({"plant", kHeaderKey, "4"}));
+  ASSERT_TRUE(planter.WaitFor("ready")) << planter.output();
+  LogCapture log;
+  EXPECT_THROW(SharedMemoryImage(true), std::runtime_error);
+  const std::string text = log.Text();
+  EXPECT_EQ(Count(text,
+                  "ERROR Shared block \"Vantisol::SharedImageHeader\" holds 4 bytes, fewer "
+                  "than the 12 it needs: refused\n"),
+            1u)
+      << text;
+  EXPECT_EQ(planter.Finish(), 0);
+}
+
+TEST_F(ChannelTest, MutexFileTooShortForAMutexIsRefused) {
+  const std::string folder = runtime_.str() + "/vantisol";
+  const std::string file = folder + "/mutex.Vantisol%3A%3AProbe_mutex";
+  std::filesystem::create_directory(folder);
+  std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
+  std::ofstream(file) << "four";
+  // A live holder (its shared lock), so that the file is no crash's leftover.
+  ChildProcess holder({"/usr/bin/flock", "-s", file, "/bin/sh", "-c", "echo ready; cat"});
+  ASSERT_TRUE(holder.WaitFor("ready")) << holder.output();
+  SharedMemory block("Vantisol::Probe");
+  LogCapture log;
+  EXPECT_FALSE(block.Lock());
+  const std::string text = log.Text();
+  EXPECT_NE(text.find("mutex file " + file + " holds 4 bytes, fewer than a mutex needs: "),
+            std::string::npos)
+      << text;
+  EXPECT_EQ(holder.Finish(), 0);
+  // Once the holder is gone the file is a leftover and a sound mutex takes its place.
+  EXPECT_TRUE(block.Lock());
+  block.Unlock();
+}
+
+// A client on a tmpfs of 64 KiB (mounted in its own mount namespace) asks for a 120000-byte block.
+// Unreserved, the block's pages would be missing when the zero-fill touches them: SIGBUS.
+TEST_F(ChannelTest, FullFileSystemIsAnErrorTheSideSurvives) {
+  test::TemporaryFolder small;
+  const std::string script =
+      std::string("unshare ") + (geteuid() != 0 ? "--user --map-root-user " : "") +
+      "--mount /bin/sh -c 'mount -t tmpfs -o size=65536 tmpfs \"$0\" || "
+      "{ echo no small file system; exit 0; }; exec \"$@\"' \"$0\" \"$1\" client 200 200 2>&1";
+  setenv("XDG_RUNTIME_DIR", small.str().c_str(), 1);
+  ChildProcess client({"/bin/sh", "-c", script, small.str(), VANTISOL_CHANNEL_PROBE});
+  setenv("XDG_RUNTIME_DIR", runtime_.str().c_str(), 1);
+  if (!client.WaitFor("ready")) {
+    if (client.output().find("no small file system") != std::string::npos ||
+        client.output().rfind("unshare: ", 0) == 0) {
+      GTEST_SKIP() << "no tmpfs of limited size can be mounted here: " << client.output();
+    }
+    FAIL() << "the client died: " << client.output();
+  }
+  client.Send("size 200 200");
+  ASSERT_TRUE(client.WaitFor("no block for 120000")) << client.output();
+  client.Send("size 10 10");
+  ASSERT_TRUE(client.WaitFor("sized 300")) << client.output();
+  EXPECT_EQ(Count(client.output(),
+                  "Could not create file mapping with size 120000: No space left on device\n"),
+            1u)
+      << client.output();
+  EXPECT_EQ(client.Finish(), 0) << client.output();
+}
+
+// Only the owner may reach the objects: any group or other bit on the folder, or a folder
+// reached through a symbolic link, makes every object unavailable; the owner's 0700 works.
+TEST_F(ChannelTest, ObjectFolderReachableByGroupOrOthersIsRefused) {
+  namespace fs = std::filesystem;
+  const std::string folder = runtime_.str() + "/vantisol";
+  fs::create_directory(folder);
+  const auto available = [](const std::string& key) {
+    SharedMemory block(key);
+    block.Create(4);
+    return block.open();
+  };
+  for (const unsigned mode : {0700u, 0740u, 0720u, 0710u, 0770u, 0704u, 0702u, 0701u}) {
+    fs::permissions(folder, fs::perms(mode));
+    EXPECT_EQ(available("Vantisol::Mode" + std::to_string(mode)), mode == 0700u)
+        << std::oct << mode;
+  }
+  const std::string target = runtime_.str() + "/elsewhere";
+  fs::create_directory(target);
+  fs::permissions(target, fs::perms(0700));
+  fs::permissions(folder, fs::perms(0700));
+  fs::remove_all(folder);
+  fs::create_directory_symlink(target, folder);
+  EXPECT_FALSE(available("Vantisol::Linked"));
 }
 
 #endif

@@ -6,6 +6,8 @@
 #include <future>
 #include <thread>
 
+#include "watchdog.h"
+
 namespace vantisol {
 namespace {
 
@@ -15,6 +17,18 @@ std::shared_ptr<const ImageData> MakeFrame(int64_t stamp) {
                                            LatencyCalculator());
 }
 
+// Every test ends within the wait limit, even when a blocked call never returns and the future's
+// destructor would wait for it.
+class SharedQueueTest : public testing::Test {
+  test::Watchdog watchdog_{"a shared-queue test"};
+};
+
+// True when the call returned within the wait limit.
+template <typename T>
+bool Returns(std::future<T>& future) {
+  return future.wait_for(test::kWaitLimit) == std::future_status::ready;
+}
+
 // True when the future is still blocked after a while; a blocked call cannot be awaited on a
 // condition, so a short grace period stands in for "never returns".
 template <typename T>
@@ -22,7 +36,7 @@ bool StaysBlocked(std::future<T>& future) {
   return future.wait_for(std::chrono::milliseconds(100)) == std::future_status::timeout;
 }
 
-TEST(SharedQueueTest, FramesPassInOrderBetweenThreads) {
+TEST_F(SharedQueueTest, FramesPassInOrderBetweenThreads) {
   SharedQueue queue;
   constexpr int kFrames = 200;
   std::thread producer([&] {
@@ -36,7 +50,7 @@ TEST(SharedQueueTest, FramesPassInOrderBetweenThreads) {
   producer.join();
 }
 
-TEST(SharedQueueTest, SecondPushWaitsForThePop) {
+TEST_F(SharedQueueTest, SecondPushWaitsForThePop) {
   SharedQueue queue;
   queue.Push(MakeFrame(1));
   auto second = std::async(std::launch::async, [&] { queue.Push(MakeFrame(2)); });
@@ -45,12 +59,12 @@ TEST(SharedQueueTest, SecondPushWaitsForThePop) {
   std::shared_ptr<const ImageData> frame;
   ASSERT_TRUE(queue.Pop(frame));
   EXPECT_EQ(frame->color.time_stamp, 1);
-  second.get();
+  ASSERT_TRUE(Returns(second)) << "the second push stayed blocked after the pop";
   ASSERT_TRUE(queue.Pop(frame));
   EXPECT_EQ(frame->color.time_stamp, 2);
 }
 
-TEST(SharedQueueTest, FinishReleasesAWaitingConsumer) {
+TEST_F(SharedQueueTest, FinishReleasesAWaitingConsumer) {
   SharedQueue queue;
   auto pop = std::async(std::launch::async, [&] {
     std::shared_ptr<const ImageData> frame;
@@ -58,10 +72,11 @@ TEST(SharedQueueTest, FinishReleasesAWaitingConsumer) {
   });
   EXPECT_TRUE(StaysBlocked(pop));
   queue.SetFinish();
+  ASSERT_TRUE(Returns(pop)) << "the pop stayed blocked after SetFinish";
   EXPECT_FALSE(pop.get());
 }
 
-TEST(SharedQueueTest, FinishReleasesABlockedProducerWhichDropsItsFrame) {
+TEST_F(SharedQueueTest, FinishReleasesABlockedProducerWhichDropsItsFrame) {
   SharedQueue queue;
   queue.Push(MakeFrame(1));
   auto dropped = MakeFrame(2);
@@ -69,11 +84,11 @@ TEST(SharedQueueTest, FinishReleasesABlockedProducerWhichDropsItsFrame) {
   auto push = std::async(std::launch::async, [&] { queue.Push(std::move(dropped)); });
   EXPECT_TRUE(StaysBlocked(push));
   queue.SetFinish();
-  push.get();
+  ASSERT_TRUE(Returns(push)) << "the push stayed blocked after SetFinish";
   EXPECT_TRUE(watch.expired());
 }
 
-TEST(SharedQueueTest, FinishedQueueRefusesEvenAWaitingFrame) {
+TEST_F(SharedQueueTest, FinishedQueueRefusesEvenAWaitingFrame) {
   auto queue = std::make_unique<SharedQueue>();
   auto frame = MakeFrame(1);
   std::weak_ptr<const ImageData> watch = frame;

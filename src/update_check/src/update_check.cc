@@ -13,6 +13,7 @@
 #include <array>
 #include <optional>
 
+#include "update_check/version_file.h"
 #include "utils/logging.h"
 
 namespace vantisol {
@@ -20,13 +21,10 @@ namespace {
 
 constexpr std::array<int, 3> kOwnVersion = {2, 6, 3};
 
-struct VersionFile {
-  std::array<int, 3> version;
-  QString message;
-};
+}  // namespace
 
-// The reply comes over plain HTTP and may be anything: every type is checked before use, and
-// the parser works without recursion so that deep nesting cannot exhaust the stack.
+// Every type is checked before use, and the parser works without recursion so that deep nesting
+// cannot exhaust the stack.
 std::optional<VersionFile> ParseVersionFile(const QByteArray& body) {
   rapidjson::Document document;
   document.Parse<rapidjson::kParseIterativeFlag | rapidjson::kParseValidateEncodingFlag>(
@@ -55,8 +53,6 @@ std::optional<VersionFile> ParseVersionFile(const QByteArray& body) {
   }
   return file;
 }
-
-}  // namespace
 
 UpdateCheck::UpdateCheck(QWidget* window)
     : QObject(window),

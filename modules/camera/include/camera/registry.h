@@ -1,5 +1,6 @@
 #pragma once
 
+#include <iosfwd>
 #include <optional>
 #include <string>
 
@@ -17,6 +18,9 @@ class Registry {
   // A string value, as a 520-byte REG_SZ read would give it: missing when absent, empty or too
   // long for the buffer.
   std::optional<std::string> ReadString(const std::string& key, const std::string& value) const;
+  // The same lookup over a store's text.
+  static std::optional<std::string> ReadStringFrom(std::istream& in, const std::string& key,
+                                                   const std::string& value);
   const std::string& store() const { return store_; }
 
  private:

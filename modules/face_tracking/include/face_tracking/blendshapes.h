@@ -17,6 +17,10 @@ namespace vantisol {
 // both unchanged; returns whether they were read.
 bool LoadExpressionsQt(const std::string& name, const std::vector<int>& indices,
                        Eigen::VectorXf* mean, Eigen::MatrixXf* shapes);
+// The same over the file's bytes; `name` is for the warning.
+bool ParseExpressions(const char* bytes, size_t size, const std::string& name,
+                      const std::vector<int>& indices, Eigen::VectorXf* mean,
+                      Eigen::MatrixXf* shapes);
 
 // Minimises ½ xᵀHx − gᵀx (x0 = H⁻¹g) subject to l ≤ Cx ≤ u by projection on the constraints.
 // Returns whether the bound residual fell below 1e-4 within 1000 iterations; `x` gets the last

@@ -18,6 +18,12 @@ class FaceMesh : public TriangleMesh {
   void LoadMatchingQt(std::string name);
   void LoadEyeRotationOffsetsQt(std::string name);
 
+  // The same readers over a file's text.
+  void ParseObj(const std::string& text);
+  static void ParseSubsetIndices(const std::string& text, std::vector<int>& out);
+  void ParseMatching(const std::string& text);
+  void ParseEyeRotationOffsets(const std::string& text);
+
   // (landmark index, vertex index) pairs.
   std::vector<std::pair<int, int>> matching;
   std::vector<int> front_triangles;

@@ -15,9 +15,12 @@ class SharedMemory {
   SharedMemory(const SharedMemory&) = delete;
   SharedMemory& operator=(const SharedMemory&) = delete;
 
-  // Opens and maps the existing block; false when there is none.
-  bool Attach();
-  // Creates the block of `size` bytes, or opens it when it exists (see is_new()).
+  // Opens and maps the existing block; false when there is none or when it holds fewer than
+  // `size` bytes (logged).
+  bool Attach(int size = 0);
+  // Creates the block of `size` bytes, or opens it when it exists (see is_new()). A block that
+  // cannot be made, or another process's that holds fewer bytes, leaves this closed; a failure
+  // repeated call after call is logged once.
   void Create(int size);
   void Map();
   void Close();

@@ -23,16 +23,23 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
+#include <spawn.h>
 #include <string.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <new>
+#include <thread>
+
+#include "utils/process.h"
+
+extern char** environ;
 
 namespace vantisol::platform {
 
@@ -59,6 +66,35 @@ class ErrnoKeeper {
   int saved_;
 };
 
+// Why the last failure happened, beyond what errno says, with the errno it explains: like errno,
+// it belongs to the calling thread.
+struct FailureDetail {
+  int error = 0;
+  std::string text;
+};
+thread_local FailureDetail failure_detail;
+
+void SetFailureDetail(int error, std::string text) {
+  failure_detail = {error, std::move(text)};
+  errno = error;
+}
+
+// Why a folder that IsPrivateFolder refused is not ours alone.
+std::string FolderRefusal(const std::string& folder) {
+  std::string why = "object folder " + folder + " refused: ";
+  struct stat info;
+  if (lstat(folder.c_str(), &info) != 0) return why + "cannot be read";
+  if (S_ISLNK(info.st_mode)) return why + "it is a symbolic link";
+  if (!S_ISDIR(info.st_mode)) return why + "it is no folder";
+  if (info.st_uid != geteuid()) {
+    return why + "owned by user " + std::to_string(info.st_uid) + ", not by this user (" +
+           std::to_string(geteuid()) + ")";
+  }
+  char mode[8];
+  std::snprintf(mode, sizeof(mode), "%04o", static_cast<unsigned>(info.st_mode & 07777));
+  return why + "open to other users (mode " + mode + ")";
+}
+
 bool IsPrivateFolder(const std::string& folder) {
   struct stat info;
   if (lstat(folder.c_str(), &info) != 0) return false;
@@ -78,8 +114,15 @@ std::string ObjectFolder() {
   } else {
     folder = "/dev/shm/vantisol-" + std::to_string(geteuid());
   }
-  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return {};
-  if (!IsPrivateFolder(folder)) return {};
+  failure_detail = {};
+  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+    SetFailureDetail(errno, "object folder " + folder + " cannot be made");
+    return {};
+  }
+  if (!IsPrivateFolder(folder)) {
+    SetFailureDetail(errno, FolderRefusal(folder));
+    return {};
+  }
   return folder;
 }
 
@@ -142,10 +185,14 @@ int OpenLiveFile(const std::string& file) {
   return fd;
 }
 
+// The file's space is reserved here: on a full file system the creation fails, where a sparse
+// file would end the first writer with SIGBUS.
 int CreateLiveFile(const std::string& file, uint32_t size) {
   const int fd = open(file.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) return -1;
-  if (ftruncate(fd, size) != 0 || flock(fd, LOCK_SH) != 0) {
+  const int reserved = size > 0 ? posix_fallocate(fd, 0, size) : 0;
+  if (reserved != 0) errno = reserved;
+  if (reserved != 0 || flock(fd, LOCK_SH) != 0) {
     ErrnoKeeper keep;
     unlink(file.c_str());
     close(fd);
@@ -255,6 +302,8 @@ void* MapView(Mapping* mapping) {
   return view == MAP_FAILED ? nullptr : view;
 }
 
+size_t ViewSize(Mapping* mapping, void*) { return mapping->size; }
+
 void UnmapView(Mapping* mapping, void* view) {
   ErrnoKeeper keep;
   munmap(view, mapping->size);
@@ -267,6 +316,15 @@ Mutex* CreateNamedMutex(const std::string& name) {
   Mapping* mapping =
       CreateObject("mutex", name, sizeof(pthread_mutex_t), &created, InitialiseMutex);
   if (mapping == nullptr) return nullptr;
+  // A peer's file too short for the mutex would leave part of it unshared.
+  if (mapping->size < sizeof(pthread_mutex_t)) {
+    const std::string file = mapping->file;
+    const size_t size = mapping->size;
+    CloseObject(mapping);
+    SetFailureDetail(EINVAL, "mutex file " + file + " holds " + std::to_string(size) +
+                                 " bytes, fewer than a mutex needs");
+    return nullptr;
+  }
   void* view = MapView(mapping);
   if (view == nullptr) {
     CloseObject(mapping);
@@ -326,7 +384,35 @@ std::string LastErrorText() {
   const int error = errno;
   if (error == 0) return {};
   char buffer[256];
-  return strerror_r(error, buffer, sizeof(buffer));
+  const std::string text = strerror_r(error, buffer, sizeof(buffer));
+  if (failure_detail.error == error && !failure_detail.text.empty()) {
+    return failure_detail.text + ": " + text;
+  }
+  return text;
 }
 
 }  // namespace vantisol::platform
+
+namespace vantisol::utils {
+
+bool StartProcess(const std::string& file_name) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  char* const arguments[] = {const_cast<char*>(file_name.c_str()), nullptr};
+  pid_t pid = -1;
+  const int error = posix_spawn(&pid, file_name.c_str(), &actions, nullptr, arguments, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (error != 0) {
+    errno = error;
+    return false;
+  }
+  // The caller never waits for the program; a detached reaper keeps it from staying a zombie.
+  std::thread([pid] {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  }).detach();
+  return true;
+}
+
+}  // namespace vantisol::utils

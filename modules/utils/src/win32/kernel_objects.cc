@@ -6,6 +6,9 @@
 
 #include <windows.h>
 
+#include "utils/path.h"
+#include "utils/process.h"
+
 namespace vantisol::platform {
 
 namespace {
@@ -26,6 +29,13 @@ Mapping* CreateMapping(const std::string& name, uint32_t size, bool* created) {
 
 void* MapView(Mapping* mapping) {
   return MapViewOfFile(Handle(mapping), FILE_MAP_ALL_ACCESS, 0, 0, 0);
+}
+
+size_t ViewSize(Mapping*, void* view) {
+  // The view's region, in whole pages: a block made smaller by a peer shows here.
+  MEMORY_BASIC_INFORMATION info;
+  if (VirtualQuery(view, &info, sizeof(info)) != sizeof(info)) return 0;
+  return info.RegionSize;
 }
 
 void UnmapView(Mapping*, void* view) { UnmapViewOfFile(view); }
@@ -75,3 +85,22 @@ std::string LastErrorText() {
 }
 
 }  // namespace vantisol::platform
+
+namespace vantisol::utils {
+
+bool StartProcess(const std::string& file_name) {
+  std::wstring application = Utf8ToWide(file_name);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(application.c_str(), nullptr, nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                      nullptr, nullptr, &startup, &process)) {
+    return false;
+  }
+  // The client never waits for the program.
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return true;
+}
+
+}  // namespace vantisol::utils

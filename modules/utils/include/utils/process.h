@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string>
+
+namespace vantisol::utils {
+
+// Starts the program `file_name` as a new process with no arguments, no window and no inherited
+// handles, in the caller's environment and working folder. The caller never waits for it.
+// False when the system refuses to start it.
+bool StartProcess(const std::string& file_name);
+
+}  // namespace vantisol::utils

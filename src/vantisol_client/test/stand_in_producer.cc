@@ -1,0 +1,113 @@
+// A stand-in for the program on the frame channel's server side, for the tests of the frame
+// client and the virtual camera: it registers as server, and while a client is registered writes
+// a frame of the client's size 30 times a second (see frame_pattern.h). Each start appends its
+// process id to "vantisol_started.txt" beside the executable. It ends after 5 s without a client.
+// It takes no arguments (the client starts it with none); a test may hold back its registration
+// with the environment variable VANTISOL_STAND_IN_DELAY_MS, which the client passes on.
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <string>
+#include <thread>
+#include <vector>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <unistd.h>
+
+#include <climits>
+#endif
+
+#include "frame_pattern.h"
+#include "utils/logging.h"
+#include "utils/path.h"
+#include "utils/shared_memory_image.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string OwnFileName() {
+#if defined(_WIN32)
+  char name[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(nullptr, name, MAX_PATH);
+  return std::string(name, length < MAX_PATH ? length : 0);
+#else
+  char name[PATH_MAX];
+  const ssize_t length = readlink("/proc/self/exe", name, sizeof(name) - 1);
+  return length > 0 ? std::string(name, static_cast<size_t>(length)) : std::string();
+#endif
+}
+
+long ProcessId() {
+#if defined(_WIN32)
+  return static_cast<long>(GetCurrentProcessId());
+#else
+  return static_cast<long>(getpid());
+#endif
+}
+
+void NoteStart() {
+  const vantisol::path note =
+      vantisol::path(OwnFileName()).parent_path() / vantisol::path("vantisol_started.txt");
+  if (FILE* file = std::fopen(note.str().c_str(), "a")) {
+    std::fprintf(file, "%ld\n", ProcessId());
+    std::fclose(file);
+  }
+}
+
+void Fill(std::vector<unsigned char>* frame, uint64_t counter) {
+  for (size_t i = vantisol::test::kPatternStart; i < frame->size(); ++i) {
+    (*frame)[i] = vantisol::test::PatternByte(i, counter);
+  }
+  std::memcpy(frame->data(), &counter, sizeof(counter));
+}
+
+}  // namespace
+
+int main() {
+  el::Loggers::reconfigureAllLoggers(el::ConfigurationType::ToStandardOutput, "false");
+  el::Loggers::reconfigureAllLoggers(el::ConfigurationType::ToFile, "false");
+  NoteStart();
+  if (const char* delay = std::getenv("VANTISOL_STAND_IN_DELAY_MS")) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(delay)));
+  }
+  try {
+    vantisol::SharedMemoryImage channel(false);
+    std::vector<unsigned char> frame;
+    uint64_t counter = 0;
+    Clock::time_point next = Clock::now();
+    Clock::time_point last_client = next;
+    while (Clock::now() - last_client < std::chrono::seconds(5)) {
+      next += std::chrono::microseconds(33333);
+      std::this_thread::sleep_until(next);
+      unsigned bytes = 0;
+      {
+        auto image = channel.Lock();
+        if (image.client_registered()) bytes = image.Bytes();
+      }
+      if (bytes < vantisol::test::kPatternStart) continue;
+      last_client = Clock::now();
+      // The frame is drawn outside the lock, as the program's writer does.
+      if (frame.size() != bytes) frame.assign(bytes, 0);
+      Fill(&frame, counter);
+      auto image = channel.Lock();
+      if (!image.client_registered() || image.Bytes() != bytes) continue;
+      void* data = image.data();
+      if (data == nullptr) continue;
+      const int64_t now =
+          std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+              .count();
+      std::memcpy(frame.data() + 8, &now, sizeof(now));
+      std::memcpy(data, frame.data(), bytes);
+      image.set_new_frame(true);
+      ++counter;
+    }
+  } catch (const std::exception&) {
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "utils/path.h"
+#include "utils/shared_memory_image.h"
+#include "vantisol_client/virtual_camera.h"
+
+namespace vantisol {
+
+// The plug-in's side of the frame channel: asks the program for a picture size, starts the program
+// when none serves the channel, and copies the program's newest picture into each sample. It runs
+// entirely on the calling pin's threads.
+class VantisolClient : public VirtualCamera {
+ public:
+  // `directory` is where the program and the loading picture are looked for (and the folder above
+  // it); empty means the folder of the library or program that holds this code.
+  explicit VantisolClient(const path& directory = path());
+  ~VantisolClient() override;
+  VantisolClient(const VantisolClient&) = delete;
+  VantisolClient& operator=(const VantisolClient&) = delete;
+
+  std::vector<Size> resolutions() const override { return resolutions_; }
+  void set_resolution(Size size) override { resolution_ = size; }
+  Size resolution() const override { return resolution_; }
+  bool StartThread() override;
+  bool StopThread() override;
+  bool FillBuffer(unsigned char* buffer, long size, int64_t* start, int64_t* end) override;
+
+  const path& directory() const { return directory_; }
+
+ private:
+  // Waits up to 100 passes of 2 ms for a new picture and copies it; false when none came.
+  bool WaitForPicture(unsigned char* buffer, long size);
+  // Copies at most what both the data block and the sample hold.
+  void CopyPicture(SharedMemoryImage::LockedImage& image, unsigned char* buffer, size_t size);
+  void DrawLoadingPicture(unsigned char* buffer, long size);
+
+  std::unique_ptr<SharedMemoryImage> shared_memory_;
+  std::vector<Size> resolutions_;
+  Size resolution_;
+  int64_t time_stamp_ = 0;
+  path directory_;
+  std::vector<unsigned char> loading_image_;
+  int w_ = 0;
+  int h_ = 0;
+  bool waiting_for_first_frame_ = true;
+};
+
+// The frame source that the virtual camera's pin owns.
+std::unique_ptr<VirtualCamera> MakeVantisolClient();
+
+// The program's file name.
+extern const char kProgramFileName[];
+
+}  // namespace vantisol

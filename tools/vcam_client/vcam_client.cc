@@ -1,0 +1,130 @@
+// Reads frames from the program through the virtual camera's frame client, as a video-call
+// application would through the plug-in:
+//   vcam_client [--size WxH] [--seconds S] [--every K --out FOLDER] [--dir FOLDER]
+// It registers as client at the size (default 1280x720), starts the program when none runs (from
+// FOLDER, default this tool's folder, or the folder above), reads samples for S seconds (default
+// 10) and prints the frames per second, the time each sample took, and, for frames that carry
+// a producer's steady-clock stamp in bytes 8-15 (the test producer does), the hand-over latency.
+// With --every K every K-th sample is saved upright as FOLDER/frame_<n>.png.
+
+#include <lodepng.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "vantisol_client/vantisol_client.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Percentile(std::vector<double> values, double p) {
+  if (values.empty()) return 0.0;
+  std::sort(values.begin(), values.end());
+  const size_t index = std::min(values.size() - 1, static_cast<size_t>(p * values.size()));
+  return values[index];
+}
+
+void SavePng(const std::vector<unsigned char>& sample, int width, int height,
+             const std::string& file) {
+  std::vector<unsigned char> rgb(sample.size());
+  for (int y = 0; y < height; ++y) {
+    const unsigned char* in = &sample[static_cast<size_t>(height - 1 - y) * width * 3];
+    unsigned char* out = &rgb[static_cast<size_t>(y) * width * 3];
+    for (int x = 0; x < width; ++x) {
+      out[x * 3] = in[x * 3 + 2];
+      out[x * 3 + 1] = in[x * 3 + 1];
+      out[x * 3 + 2] = in[x * 3];
+    }
+  }
+  if (lodepng::encode(file, rgb, width, height, LCT_RGB, 8) != 0) {
+    std::fprintf(stderr, "vcam_client: cannot write %s\n", file.c_str());
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  vantisol::Size size{1280, 720};
+  double seconds = 10.0;
+  int every = 0;
+  std::string out = ".";
+  std::string dir;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+    if (arg == "--size" && value && std::sscanf(value, "%dx%d", &size.width, &size.height) == 2) {
+      ++i;
+    } else if (arg == "--seconds" && value) {
+      seconds = std::atof(argv[++i]);
+    } else if (arg == "--every" && value) {
+      every = std::atoi(argv[++i]);
+    } else if (arg == "--out" && value) {
+      out = argv[++i];
+    } else if (arg == "--dir" && value) {
+      dir = argv[++i];
+    } else {
+      std::fprintf(stderr,
+                   "usage: vcam_client [--size WxH] [--seconds S] [--every K --out FOLDER] "
+                   "[--dir FOLDER]\n");
+      return 2;
+    }
+  }
+  if (size.width <= 0 || size.height <= 0) return 2;
+
+  vantisol::VantisolClient client{dir.empty() ? vantisol::path() : vantisol::path(dir)};
+  client.set_resolution(size);
+  if (!client.StartThread()) {
+    std::fprintf(stderr, "vcam_client: could not start the stream (see the plug-in's log)\n");
+    client.StopThread();
+    return 1;
+  }
+  std::vector<unsigned char> sample(static_cast<size_t>(size.width) * size.height * 3);
+  std::vector<double> fill_ms;
+  std::vector<double> latency_ms;
+  int64_t last_stamp = 0;
+  int samples = 0;
+  int new_frames = 0;
+  const Clock::time_point begin = Clock::now();
+  const Clock::time_point stop =
+      begin + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  while (Clock::now() < stop) {
+    int64_t start = 0;
+    int64_t end = 0;
+    const Clock::time_point before = Clock::now();
+    client.FillBuffer(sample.data(), static_cast<long>(sample.size()), &start, &end);
+    const Clock::time_point after = Clock::now();
+    fill_ms.push_back(std::chrono::duration<double, std::milli>(after - before).count());
+    int64_t stamp = 0;
+    std::memcpy(&stamp, sample.data() + 8, sizeof(stamp));
+    const int64_t now =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(after.time_since_epoch()).count();
+    if (stamp != last_stamp && stamp > now - 1000000000 && stamp <= now) {
+      latency_ms.push_back((now - stamp) / 1e6);
+      ++new_frames;
+    }
+    last_stamp = stamp;
+    if (every > 0 && samples % every == 0) {
+      char name[64];
+      std::snprintf(name, sizeof(name), "/frame_%05d.png", samples);
+      SavePng(sample, size.width, size.height, out + name);
+    }
+    ++samples;
+  }
+  const double elapsed = std::chrono::duration<double>(Clock::now() - begin).count();
+  client.StopThread();
+  std::printf("samples %d in %.2f s: %.2f per second\n", samples, elapsed, samples / elapsed);
+  std::printf("sample time ms: p50 %.2f p99 %.2f max %.2f\n", Percentile(fill_ms, 0.5),
+              Percentile(fill_ms, 0.99), Percentile(fill_ms, 1.0));
+  if (!latency_ms.empty()) {
+    std::printf("stamped frames %d: %.2f per second; hand-over latency ms: p50 %.3f p99 %.3f\n",
+                new_frames, new_frames / elapsed, Percentile(latency_ms, 0.5),
+                Percentile(latency_ms, 0.99));
+  }
+  return 0;
+}
