@@ -16,6 +16,9 @@ namespace vantisol {
 
 void InitializeOpenGl(bool debug) {
   glbinding::Binding::initialize(true);
+  // A new context may get the handle of a destroyed one, which glbinding still knows: it then
+  // skips the binding for this thread, and the next GL call fails. Bind explicitly.
+  glbinding::Binding::useCurrentContext();
   if (!debug) return;
   glbinding::setCallbackMaskExcept(glbinding::CallbackMask::After, {"glGetError"});
   glbinding::setAfterCallback([](const glbinding::FunctionCall& call) {

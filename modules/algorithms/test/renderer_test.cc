@@ -1,0 +1,103 @@
+// The face renderer's every-frame part: crop to the output's aspect, background, clear colour.
+#include "algorithms/renderer.h"
+
+#include <gtest/gtest.h>
+
+#include <Eigen/Core>
+
+#include "gl_test.h"
+
+namespace vantisol {
+namespace {
+
+std::shared_ptr<const ImageData> FrameOf(Size color, Size depth) {
+  Calibration calibration;
+  calibration.K = {600, 0, color.width / 2.0f + 7, 0, 600, color.height / 2.0f, 0, 0, 1};
+  calibration.R = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+  const CameraImage color_image(Image(color, Image::Format::kRGB), calibration, 0);
+  const CameraImage depth_image(Image(depth, Image::Format::kGray16), calibration, 0);
+  return std::make_shared<const ImageData>(color_image, CameraImage(), depth_image, CameraImage(),
+                                           std::map<int, FaceData>(), LatencyCalculator());
+}
+
+uint8_t At(const Image& image, int x, int y, int c) {
+  return image.data.get()[(size_t(y) * image.size.width + x) * 3 + c];
+}
+
+class RendererTest : public testing::Test {
+ protected:
+  static FaceTracker& Tracker() {
+    static FaceTracker tracker;
+    return tracker;
+  }
+};
+
+TEST_F(RendererTest, NarrowerOutputTakesTheCentralBandOfFullHeight) {
+  const Image picture = test::RandomImage({160, 90}, Image::Format::kRGB, 5);
+  Texture color(picture), depth(Image::Format::kGray16);
+  Renderer renderer;
+  test::LogCapture log;
+  // 4:3 out of 16:9: the band is (int)(90 * 4 / 3) = 120 wide, starting at column 20.
+  renderer.Render(color, depth, FrameOf({160, 90}, {64, 48}), Tracker(), {120, 90});
+  EXPECT_EQ(renderer.crop_size(), (Size{120, 90}));
+  const Image output = renderer.output().Download();
+  ASSERT_EQ(output.size, (Size{120, 90}));
+  long wrong = 0;
+  for (int y = 0; y < 90; ++y)
+    for (int x = 0; x < 120; ++x)
+      for (int c = 0; c < 3; ++c) wrong += At(output, x, y, c) != At(picture, x + 20, y, c);
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(log.Count("INFO Renderer::Init()"), 1);
+  EXPECT_EQ(log.Count("INFO Renderer::Resize()"), 1);
+
+  // The drawing camera sees with the band's principal point: a point on the colour camera's
+  // axis through (cx, cy) lands at cx - 20 in the band.
+  const GLCamera& camera = *renderer.camera();
+  const Eigen::Vector4f clip = camera.proj_persp * camera.view * Eigen::Vector4f(0, 0, 1, 1);
+  const float u = (clip.x() / clip.w() + 1) / 2 * 120;
+  EXPECT_NEAR(u, 80 + 7 - 20, 1e-3);
+}
+
+TEST_F(RendererTest, WiderOutputStretchesTheWholePicture) {
+  const Image picture = test::RandomImage({64, 48}, Image::Format::kRGB, 6);
+  Texture color(picture), depth(Image::Format::kGray16);
+  Renderer renderer;
+  renderer.Render(color, depth, FrameOf({64, 48}, {64, 48}), Tracker(), {128, 48});
+  EXPECT_EQ(renderer.crop_size(), (Size{64, 48}));
+  const Image output = renderer.output().Download();
+  // Every second output column sits on a picture pixel's centre... in between, the average.
+  int worst = 0;
+  for (int y = 0; y < 48; ++y)
+    for (int x = 2; x < 126; ++x)
+      for (int c = 0; c < 3; ++c) {
+        const float source = (x + 0.5f) / 2 - 0.5f;
+        const int x0 = int(source);
+        const float f = source - x0;
+        const float expected = At(picture, x0, y, c) * (1 - f) + At(picture, x0 + 1, y, c) * f;
+        worst = std::max(worst, int(std::abs(expected - At(output, x, y, c)) + 0.5f));
+      }
+  EXPECT_LE(worst, 2);
+}
+
+TEST_F(RendererTest, WithoutBackgroundTheOutputIsWhiteAndSizeChangesResize) {
+  const Image picture = test::RandomImage({32, 24}, Image::Format::kRGB, 7);
+  Texture color(picture), depth(Image::Format::kGray16);
+  Renderer renderer;
+  renderer.draw_background_ = false;
+  test::LogCapture log;
+  const auto frame = FrameOf({32, 24}, {16, 12});
+  renderer.Render(color, depth, frame, Tracker(), {32, 24});
+  renderer.Render(color, depth, frame, Tracker(), {32, 24});
+  EXPECT_EQ(log.Count("INFO Renderer::Resize()"), 1);
+  renderer.Render(color, depth, frame, Tracker(), {16, 16});
+  EXPECT_EQ(log.Count("INFO Renderer::Resize()"), 2);
+  const Image output = renderer.output().Download();
+  ASSERT_EQ(output.size, (Size{16, 16}));
+  for (int i = 0; i < 16 * 16 * 3; ++i) ASSERT_EQ(output.data.get()[i], 255) << i;
+  renderer.draw_background_ = true;
+  renderer.Render(color, depth, frame, Tracker(), {16, 16});
+  EXPECT_NE(renderer.output().Download().data.get()[0], 255);
+}
+
+}  // namespace
+}  // namespace vantisol

@@ -1,0 +1,231 @@
+// The render thread's work on one frame, under the pipeline mutex with the context current.
+#include <cstring>
+#include <opencv2/imgproc.hpp>
+
+#include "algorithms/renderer.h"
+#include "imgproc_opencv/color_corrector_hardware.h"
+#include "imgproc_opencv/color_corrector_software.h"
+#include "imgproc_opencv/image_conversions.h"
+#include "utils/logging.h"
+#include "vantisol_pipeline/gpu_resources.h"
+#include "vantisol_pipeline/vantisol_pipeline.h"
+
+namespace vantisol {
+
+namespace {
+
+bool UsableColor(const CameraImage& color) {
+  return color.format == Image::Format::kYUY2 && !color.empty() && color.data;
+}
+
+bool UsableDepth(const CameraImage& depth) {
+  return depth.format == Image::Format::kGray16 && !depth.empty() && depth.data;
+}
+
+// Logs a condition once when it starts; it may be logged again after it has cleared.
+void LogOnChange(bool condition, bool* logged, const char* text) {
+  if (condition && !*logged) LOG(WARNING) << text;
+  *logged = condition;
+}
+
+Image CopyOf(const Image& image) {
+  Image copy(image.size, image.format);
+  std::memcpy(copy.data.get(), image.data.get(),
+              size_t(image.size.width) * image.size.height * Image::pixel_size(image.format));
+  return copy;
+}
+
+}  // namespace
+
+void VantisolPipeline::ProcessFrame(std::shared_ptr<const ImageData> frame) {
+  Probe("start", *frame);
+  LatencyCalculator latency = frame->latency;
+  std::map<int, FaceData> faces =
+      face_tracking_stabilizer_.Stabilize(frame->faces, frame->color.time_stamp);
+  // Everything downstream reads the stabilised faces: one view of the frame that shares its
+  // pictures and carries them, so that a renamed runtime id never drops a face's effects.
+  auto stable = std::make_shared<const ImageData>(frame->color, frame->segmentation, frame->depth,
+                                                  frame->mapped_depth, faces, frame->latency);
+  latency.Checkpoint("2D");
+
+  const bool color_usable = UsableColor(frame->color);
+  const bool depth_usable = UsableDepth(frame->depth);
+  LogOnChange(!color_usable, &unusable_color_logged_,
+              "Frame without a YUY2 colour picture: it is not processed");
+  LogOnChange(!depth_usable, &unusable_depth_logged_,
+              "Frame without a 16-bit depth picture: depth stages are skipped");
+  if (!color_usable || output_size_.empty()) return;
+
+  GpuResources& gpu = *gpu_resources_;
+  if (depth_usable) {
+    gpu.depth->Assign(frame->depth);
+    Probe("depth upload", *frame);
+    gpu.undistorter->RunDepth(*gpu.depth, frame->depth.calibration);
+    Probe("undistortion", *frame);
+  }
+  Process2D(faces, stable);
+  latency.Checkpoint("3D");
+
+  gpu.face_tracker->Update(stable);
+  Probe("face tracking", *frame);
+  // The automatic camera plugs in here: with automatic_camera_ on, FaceCropper::Update of the
+  // frame's colour picture, the stabilised faces and the output size gives the tiles.
+  const bool has_tiles = false;
+  const Size render_size = has_tiles ? gpu.composed.size() : output_size_;
+  gpu.renderer->Render(gpu.composed, *gpu.depth, stable, *gpu.face_tracker, render_size);
+  Probe("renderer", *frame);
+  latency.Checkpoint("Cropper");
+  // With tiles, CropRenderer::Draw from the Renderer's output at the output size makes the result.
+  const Texture& result = gpu.renderer->output();
+  latency.Checkpoint("Pipeline");
+  {
+    auto output = gpu.output->Lock();
+    gpu.texture_copy->Copy(result, *output);
+  }
+  Probe("copy", *frame);
+  latency.Checkpoint("Output");
+  output_signal_(gpu.output, latency);
+  fps_.store(fps_calculator_.AddFrame());
+}
+
+void VantisolPipeline::Process2D(const std::map<int, FaceData>& faces,
+                                 const std::shared_ptr<const ImageData>& frame) {
+  LatencyCalculator latency = frame->latency;
+  GpuResources& gpu = *gpu_resources_;
+  Image color_image = frame->color;
+  // Boxes go into a private copy: the frame is shared, and a paused camera hands it out again.
+  if (draw_faces_) color_image = CopyOf(frame->color);
+  cv::Mat color = AsCv(color_image);
+  const int64_t time_stamp = frame->color.time_stamp;
+  float scale = 1, offset = 0;
+
+  if (!color_correction_) {
+    if (color_corrector_hardware_) {
+      color_corrector_hardware_.reset();
+      if (camera_) camera_->Reset();
+    }
+    color_corrector_software_.reset();
+  } else {
+    std::vector<Rectangle> boxes;
+    for (const auto& [id, face] : faces) {
+      if (face.not_seen) continue;
+      const Rectangle& r = face.rect;
+      boxes.push_back(Rectangle{r.x + r.width / 3, r.y, r.width / 3, r.height});
+    }
+    if (!color_corrector_hardware_ && camera_) {
+      color_corrector_hardware_ = std::make_shared<ColorCorrectorHardware>(camera_.get(), 90);
+    }
+    latency.Checkpoint("Color Correction HW");
+    if (color_corrector_hardware_) {
+      color_corrector_hardware_->Update(color, cv::Mat(), boxes, time_stamp, -1);
+    }
+    Probe("hardware corrector", *frame);
+    if (sw_color_correction_) {
+      latency.Checkpoint("Color Correction SW");
+      if (!color_corrector_software_) {
+        color_corrector_software_ = std::make_shared<ColorCorrectorSoftware>(20, 180, false);
+      }
+      color_corrector_software_->GetScaleOffset(color, cv::Mat(), boxes, time_stamp, &scale,
+                                                &offset, -1, -1);
+      Probe("software corrector", *frame);
+    }
+  }
+
+  if (draw_faces_) {
+    for (const auto& [id, face] : faces) {
+      const Rectangle& r = face.rect;
+      cv::rectangle(color, cv::Rect(r.x, r.y, r.width, r.height), cv::Scalar(255, 0, 0, 0), 1, 8);
+    }
+  }
+
+  latency.Checkpoint("2D Color Conversion");
+  gpu.color_input.Assign(color_image);
+  gpu.color_converter.SetParams(scale, offset / 255.0f);
+  Probe("colour upload", *frame);
+
+  std::vector<FaceData> face_list;
+  bool any_depth = false;
+  for (const auto& [id, face] : faces) {
+    face_list.push_back(face);
+    any_depth = any_depth || face.average_depth > 0;
+  }
+
+  const bool depth_usable = UsableDepth(frame->depth);
+  if (background_mode_ == 0 || !any_depth || (background_mode_ == 1 && blur_amount_ == 0) ||
+      !depth_usable) {
+    gpu.color_converter.Convert(gpu.color_input, gpu.composed);
+    Probe("conversion", *frame);
+  } else if (!Segment(frame)) {
+    gpu.color_converter.Convert(gpu.color_input, gpu.composed);
+    Probe("conversion", *frame);
+  } else if (bw_segmentation_) {
+    gpu.grey_processor.Run(gpu.mask, gpu.composed);
+    Probe("grey view", *frame);
+  } else {
+    Texture& background = background_mode_ == 2 ? *gpu.replacement : gpu.background;
+    if (background_mode_ == 2) UpdateReplacement();
+    if (background_mode_ == 1) {
+      gpu.background_blur->Blur(gpu.color, gpu.background, &gpu.mask);
+      Probe("background blur", *frame);
+    }
+    gpu.mask_blur->Blur(gpu.mask, gpu.soft_mask, nullptr);
+    gpu.blender->Blend(gpu.color, background, gpu.composed, gpu.soft_mask);
+    Probe("blend", *frame);
+  }
+
+  if (bilateral_filter_) {
+    gpu.bilateral_filter->Filter(gpu.composed, *gpu.bilateral_output);
+    gpu.texture_copy->Copy(*gpu.bilateral_output, gpu.composed);
+    Probe("bilateral", *frame);
+  }
+}
+
+bool VantisolPipeline::Segment(const std::shared_ptr<const ImageData>& frame) {
+  GpuResources& gpu = *gpu_resources_;
+  gpu.projected_depth.Resize(frame->color.size);
+  Calibration depth_calibration = frame->depth.calibration;
+  Calibration color_calibration = frame->color.calibration;
+  gpu.depth_projection->Project(depth_calibration, *gpu.depth, color_calibration,
+                                gpu.projected_depth);
+  Probe("depth projection", *frame);
+  gpu.color_converter.Convert(gpu.color_input, gpu.color);
+  Probe("conversion", *frame);
+
+  const bool camera_mask = frame->segmentation.valid() && !frame->segmentation.empty();
+  if (personify_ && camera_mask) {
+    gpu.camera_mask.Assign(frame->segmentation);
+    gpu.mask_processor.Run(gpu.camera_mask, gpu.mask);
+    Probe("segmentation", *frame);
+    return true;
+  }
+  // The own segmentation plugs in here: the foreground extractor makes the trimap from
+  // projected_depth and the faces (the seen ones first, at most the four it takes; with the
+  // frame's depth and 600 when bg_thresh_ is -1, else the set threshold), and the temporal
+  // segmenter, after its history switch and a pending reset, turns colour and trimap into the mask.
+  // Until then the camera's picture stands in for it.
+  LogOnChange(!camera_mask, &no_mask_logged_,
+              "No segmentation for the frame: the background is left as it is");
+  if (!camera_mask) return false;
+  gpu.camera_mask.Assign(frame->segmentation);
+  gpu.mask_processor.Run(gpu.camera_mask, gpu.mask);
+  Probe("segmentation", *frame);
+  return true;
+}
+
+void VantisolPipeline::UpdateReplacement() {
+  GpuResources& gpu = *gpu_resources_;
+  if (!gpu.replacement->size().empty() && background_.empty()) return;
+  if (background_.empty()) background_ = cv::Mat(1, 1, CV_8UC3, cv::Scalar(0, 255, 0));
+  const cv::Mat picture = background_.isContinuous() ? background_ : background_.clone();
+  const Image image = AsVantisol(picture);
+  if (image.size == gpu.color.size()) {
+    gpu.replacement->Assign(image);
+  } else {
+    Texture uploaded(image);
+    gpu.replacement->Resize(gpu.color.size());
+    gpu.texture_scale->Scale(uploaded, *gpu.replacement, TextureDraw::kFill);
+  }
+  background_ = cv::Mat();
+}
+
+}  // namespace vantisol

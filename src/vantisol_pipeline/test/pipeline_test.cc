@@ -1,0 +1,319 @@
+// The pipeline's settings, accessors, camera set-up and the render thread's life.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <future>
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+
+#include "algorithms/renderer.h"
+#include "child_process.h"
+#include "gl_test.h"
+#include "opengl/image_filters.h"
+#include "opengl/locked_texture.h"
+#include "pipeline_test_support.h"
+#include "test_folder.h"
+#include "vantisol_pipeline/vantisol_pipeline.h"
+
+namespace vantisol {
+namespace {
+
+using namespace std::chrono_literals;
+using test::PipelineRig;
+
+// Runs `call` on another thread; false when it does not return in time (a mutex left locked).
+template <typename Call>
+bool ReturnsWithin(Call call, std::chrono::milliseconds limit = 5000ms) {
+  auto done = std::async(std::launch::async, call);
+  return done.wait_for(limit) == std::future_status::ready;
+}
+
+TEST(PipelineTest, DefaultsTable) {
+  VantisolPipeline pipeline([] { return std::vector<std::unique_ptr<Camera>>(); });
+  const auto s = pipeline.settings();
+  EXPECT_FALSE(s.draw_faces);
+  EXPECT_TRUE(s.color_correction);
+  EXPECT_FALSE(s.face_undistortion);
+  EXPECT_FALSE(s.gaze_correction);
+  EXPECT_TRUE(s.sw_color_correction);
+  EXPECT_FALSE(s.bilateral_filter);
+  EXPECT_EQ(s.background_mode, 0);
+  EXPECT_TRUE(s.automatic_camera);
+  EXPECT_FALSE(s.personify);
+  EXPECT_FALSE(s.bw_segmentation);
+  EXPECT_EQ(s.gaze_correction_amount, 30);
+  EXPECT_EQ(s.blur_amount, 10);
+  EXPECT_EQ(s.face_undistortion_amount, 25);
+  EXPECT_EQ(s.bg_thresh, -1);
+  EXPECT_TRUE(s.use_history);
+  EXPECT_FALSE(s.reset_history);
+  EXPECT_EQ(s.face_template_scale_width, 100);
+  EXPECT_EQ(s.face_template_scale_height, 100);
+  EXPECT_TRUE(pipeline.automatic_camera());
+  EXPECT_TRUE(pipeline.color_correction());
+  EXPECT_FALSE(pipeline.face_undistortion());
+  EXPECT_FALSE(pipeline.gaze_correction());
+  EXPECT_EQ(pipeline.background_mode(), 0);
+  EXPECT_EQ(pipeline.fps(), 0.0);
+}
+
+TEST(PipelineTest, BackgroundModeRaisesTheResetOnlyWhenLeavingModeZero) {
+  VantisolPipeline pipeline([] { return std::vector<std::unique_ptr<Camera>>(); });
+  pipeline.SetBackgroundMode(1);
+  EXPECT_TRUE(pipeline.settings().reset_history);
+  VantisolPipeline third([] { return std::vector<std::unique_ptr<Camera>>(); });
+  third.SetBgThresh(1);  // any setter but the mode leaves it
+  EXPECT_FALSE(third.settings().reset_history);
+}
+
+TEST(PipelineTest, AccessorsBeforeTheirObjectsLogAndLeaveTheMutexFree) {
+  VantisolPipeline pipeline([] { return std::vector<std::unique_ptr<Camera>>(); });
+  test::LogCapture log;
+  EXPECT_EQ(pipeline.camera(), nullptr);
+  EXPECT_EQ(pipeline.face_tracker(), nullptr);
+  EXPECT_EQ(pipeline.renderer(), nullptr);
+  EXPECT_EQ(pipeline.bilateral_filter(), nullptr);
+  EXPECT_EQ(log.lines(), (std::vector<std::string>{
+                             "ERROR VantisolPipeline::camera() - Camera not available yet.",
+                             "ERROR VantisolPipeline::face_tracker() - Face template has not been "
+                             "created yet.",
+                             "ERROR VantisolPipeline::renderer() - Renderer has not been created "
+                             "yet.",
+                             "ERROR VantisolPipeline::bilateral_filter() - Bilateral Filter has "
+                             "not been created yet.",
+                         }));
+  EXPECT_TRUE(ReturnsWithin([&] { pipeline.SetDrawFaces(true); }))
+      << "an empty handle kept the pipeline mutex";
+}
+
+TEST(PipelineTest, SettingsMadeBeforeTheRenderThreadReachTheRenderer) {
+  PipelineRig rig({320, 240}, false);
+  rig.pipeline->SetFaceUndistortion(true);
+  rig.pipeline->SetFaceUndistortionAmount(40);
+  rig.pipeline->SetGazeCorrection(true);
+  rig.pipeline->SetGazeCorrectionAmount(55);
+  rig.pipeline->SetBlurAmount(0);  // stored, the blur keeps its kernel
+  rig.Start();
+  {
+    auto renderer = rig.pipeline->renderer();
+    ASSERT_NE(renderer, nullptr);
+    EXPECT_TRUE(renderer->enable_face_undistortion_);
+    EXPECT_EQ(renderer->face_undistortion_amount_, 40);
+    EXPECT_TRUE(renderer->enable_gaze_correction_);
+    EXPECT_EQ(renderer->face_rotation_amount_, 55);
+    EXPECT_EQ(renderer->eye_rotation_amount_, 55);
+    EXPECT_TRUE(renderer->draw_background_);
+    EXPECT_EQ(renderer->render_mode_, 1);
+  }
+  // Live settings go straight through.
+  rig.pipeline->SetGazeCorrection(false);
+  rig.pipeline->SetFaceUndistortionAmount(7);
+  auto renderer = rig.pipeline->renderer();
+  EXPECT_FALSE(renderer->enable_gaze_correction_);
+  EXPECT_EQ(renderer->face_undistortion_amount_, 7);
+}
+
+TEST(PipelineTest, NoFrameIsPublishedWhileAHandleLives) {
+  const auto frames = test::CaptureFrames(1, false, 2);
+  ASSERT_EQ(frames.size(), 1u);
+  PipelineRig rig;
+  rig.pipeline->SetColorCorrection(false);
+  rig.Process(frames[0].frame);
+  const int before = rig.outputs();
+  std::future<void> feeding;
+  {
+    auto handle = rig.pipeline->bilateral_filter();
+    ASSERT_NE(handle, nullptr);
+    feeding = std::async(std::launch::async, [&] { rig.camera->frame_signal_(frames[0].frame); });
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(rig.outputs(), before);
+  }
+  EXPECT_TRUE(rig.WaitForOutputs(before + 1)) << "the frame never came out after the handle";
+  feeding.wait();
+}
+
+TEST(PipelineTest, HandShakeReturnsWithTheResourcesBuilt) {
+  test::LogCapture log;
+  PipelineRig rig({320, 240});
+  // The accessors find everything at once: InitializeOpenglContext waited for it.
+  EXPECT_NE(rig.pipeline->face_tracker(), nullptr);
+  EXPECT_NE(rig.pipeline->renderer(), nullptr);
+  EXPECT_EQ(log.Count("INFO ThreadLoop"), 1);
+  EXPECT_EQ(log.Count("INFO InitializeOpenglContext"), 1);
+  // A second call neither starts a thread nor waits.
+  EXPECT_TRUE(ReturnsWithin([&] { rig.pipeline->InitializeOpenglContext(); }));
+  EXPECT_EQ(log.Count("INFO ThreadLoop"), 1);
+}
+
+TEST(PipelineTest, RunWithSizeSetsTheCameraUpOnce) {
+  test::LogCapture log;
+  PipelineRig rig({320, 240}, false);
+  rig.pipeline->RunWithSize({0, 0}, false);   // the starting size: nothing
+  rig.pipeline->RunWithSize({-4, 3}, false);  // refused
+  EXPECT_EQ(rig.factory_calls, 0);
+  rig.pipeline->SetPersonify(true);  // no camera yet: resumed when the camera is set up
+  rig.Start();
+  ASSERT_NE(rig.camera, nullptr);
+  EXPECT_EQ(rig.camera->starts, 1);
+  EXPECT_EQ(rig.camera->segmentation_calls, (std::vector<bool>{true, false, true}));
+  rig.pipeline->RunWithSize({320, 240}, false);
+  rig.pipeline->RunWithSize({640, 480}, false);
+  EXPECT_EQ(rig.factory_calls, 1);
+  EXPECT_EQ(rig.camera->starts, 1);
+  EXPECT_EQ(log.Count("INFO RunWithSize: 640x480"), 1);
+  rig.pipeline->SetPersonify(true);  // unchanged: not forwarded
+  rig.pipeline->SetPersonify(false);
+  EXPECT_EQ(rig.camera->segmentation_calls, (std::vector<bool>{true, false, true, false}));
+  EXPECT_NE(rig.pipeline->camera(), nullptr);
+}
+
+TEST(PipelineTest, NoCameraIsAUserReadableError) {
+  VantisolPipeline pipeline([] { return std::vector<std::unique_ptr<Camera>>(); });
+  test::LogCapture log;
+  try {
+    pipeline.RunWithSize({640, 480}, false);
+    ADD_FAILURE() << "no exception";
+  } catch (const std::runtime_error& error) {
+    const std::string text = error.what();
+    EXPECT_EQ(text.rfind("Could not find any cameras. Make sure you have a compatible <a ", 0), 0u);
+    EXPECT_NE(text.find(">Intel Realsense Camera</a> as well as the <a "), std::string::npos);
+    EXPECT_NE(text.find(">newest runtime</a> installed.<br><br>More help on <a "),
+              std::string::npos);
+    EXPECT_EQ(text.back(), '.');
+    EXPECT_EQ(log.Count("ERROR " + text), 1);
+  }
+  EXPECT_TRUE(ReturnsWithin([&] { pipeline.background_mode(); }));
+}
+
+}  // namespace
+}  // namespace vantisol
+
+namespace vantisol {
+namespace {
+
+// The real camera on the simulated runtime, its frames running through the render thread.
+struct LivePipeline {
+  explicit LivePipeline(const std::string& scenario) : scenario_(scenario) {
+    pipeline = std::make_unique<VantisolPipeline>();
+    pipeline->error_signal_.connect([this](std::string text) {
+      std::lock_guard<std::mutex> lock(mutex);
+      errors.push_back(text);
+    });
+    pipeline->output_signal_.connect(
+        [this](std::shared_ptr<LockedTexture>, LatencyCalculator) { ++outputs; });
+    pipeline->SetSharedContext();
+    pipeline->InitializeOpenglContext();
+    pipeline->RunWithSize({640, 480}, false);
+  }
+  std::vector<std::string> Errors() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return errors;
+  }
+  bool WaitFor(const std::function<bool()>& condition, std::chrono::seconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+      if (std::chrono::steady_clock::now() > end) return false;
+      std::this_thread::sleep_for(10ms);
+    }
+    return true;
+  }
+
+  test::SimulatedScenario scenario_;
+  std::unique_ptr<VantisolPipeline> pipeline;
+  std::mutex mutex;
+  std::vector<std::string> errors;
+  std::atomic<int> outputs{0};
+};
+
+TEST(LivePipelineTest, CaptureThatEndsGivesExactlyOneCameraError) {
+  LivePipeline live(R"({"frames": 6})");
+  // Generous: the simulation is slow under the thread sanitizer.
+  ASSERT_TRUE(live.WaitFor([&] { return !live.Errors().empty(); }, 200s)) << "no error signal";
+  std::this_thread::sleep_for(500ms);
+  EXPECT_EQ(live.Errors(), std::vector<std::string>{"Camera Error"});
+  EXPECT_GT(live.outputs, 0);
+  EXPECT_LE(live.outputs, 6);
+}
+
+TEST(LivePipelineTest, DestroyingWhileFramesFlowStopsTheCameraInBoundedTime) {
+  test::LogCapture log;
+  LivePipeline live("{}");
+  ASSERT_TRUE(live.WaitFor([&] { return live.outputs >= 3; }, 60s)) << "no frames";
+  auto destroyed = std::async(std::launch::async, [&] { live.pipeline.reset(); });
+  ASSERT_EQ(destroyed.wait_for(30s), std::future_status::ready) << "the pipeline hangs";
+  const auto lines = log.lines();
+  const auto at = [&](const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) - lines.begin();
+  };
+  const auto waiting = at("INFO Waiting for thread to finish");
+  ASSERT_LT(waiting, long(lines.size()));
+  // The render thread stopped the camera after the destructor asked it to finish.
+  const auto stop = std::find(lines.begin() + waiting, lines.end(), "INFO Stop");
+  EXPECT_NE(stop, lines.end());
+  EXPECT_TRUE(live.Errors().empty());
+}
+
+}  // namespace
+}  // namespace vantisol
+
+namespace vantisol {
+namespace {
+
+// Gives the processes started while it lives a kernel-object folder of their own, apart from
+// tests that run in parallel.
+class ScopedRuntimeFolder {
+ public:
+  ScopedRuntimeFolder() {
+    std::filesystem::permissions(folder_.str(), std::filesystem::perms::owner_all);
+    const char* previous = getenv("XDG_RUNTIME_DIR");
+    if (previous) saved_ = previous;
+    had_ = previous != nullptr;
+    setenv("XDG_RUNTIME_DIR", folder_.str().c_str(), 1);
+  }
+  ~ScopedRuntimeFolder() {
+    if (had_)
+      setenv("XDG_RUNTIME_DIR", saved_.c_str(), 1);
+    else
+      unsetenv("XDG_RUNTIME_DIR");
+  }
+  const std::string& str() const { return folder_.str(); }
+
+ private:
+  test::TemporaryFolder folder_;
+  std::string saved_;
+  bool had_ = false;
+};
+
+// A driver without OpenGL 4.3: the render thread cannot build its context. The waiting GUI thread
+// gets the failure as an exception, the error signal carries it, and nothing hangs.
+TEST(PipelineProcessTest, StartUpFailureReachesTheWaitingThreadAndTheErrorSignal) {
+  ScopedRuntimeFolder runtime;
+  setenv("MESA_GL_VERSION_OVERRIDE", "3.3", 1);
+  test::ChildProcess runner({"/usr/bin/timeout", "120", VANTISOL_PIPELINE_RUN, "--frames", "5"});
+  unsetenv("MESA_GL_VERSION_OVERRIDE");
+  const std::string text = "The render thread could not create its OpenGL 4.3 context.";
+  EXPECT_TRUE(runner.WaitFor("error: " + text)) << runner.output();
+  EXPECT_EQ(runner.Finish(), 2) << runner.output();
+  EXPECT_NE(runner.output().find("error signal: " + text), std::string::npos) << runner.output();
+}
+
+// The whole road: camera, render thread, watermark, frame writer, and a client process that
+// reads the frames out of the shared memory; what it gets is the output, pixel for pixel.
+TEST(PipelineProcessTest, FramesReachAChannelClientInAnotherProcess) {
+  ScopedRuntimeFolder folder;
+  test::ChildProcess runner({"/usr/bin/timeout", "240", VANTISOL_PIPELINE_RUN, "--frames", "12",
+                             "--client", "--size", "320x240", "--png-every", "12", "--out",
+                             folder.str()});
+  EXPECT_EQ(runner.Finish(), 0) << runner.output();
+  EXPECT_NE(runner.output().find("frames 12 in "), std::string::npos) << runner.output();
+  EXPECT_NE(runner.output().find("client: received "), std::string::npos) << runner.output();
+  const cv::Mat output = cv::imread(folder.str() + "/output_00012.png");
+  const cv::Mat received = cv::imread(folder.str() + "/client_00012.png");
+  ASSERT_EQ(output.size(), cv::Size(320, 240));
+  ASSERT_EQ(received.size(), output.size()) << runner.output();
+  EXPECT_EQ(cv::norm(output, received, cv::NORM_INF), 0);
+}
+
+}  // namespace
+}  // namespace vantisol

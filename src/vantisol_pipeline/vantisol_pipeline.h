@@ -1,0 +1,175 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <opencv2/core.hpp>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "camera/camera.h"
+#include "camera/face_tracking_stabilizer.h"
+#include "opengl_qt/opengl_context.h"
+#include "utils/fps_calculator.h"
+#include "utils/latency_calculator.h"
+#include "utils/shared_queue.h"
+#include "utils/signal.h"
+
+namespace vantisol {
+
+class BilateralFilter;
+class ColorCorrectorHardware;
+class ColorCorrectorSoftware;
+class FaceTracker;
+class LockedTexture;
+class Renderer;
+class Texture;
+struct GpuResources;
+
+// The effects pipeline: owns the camera and the render thread, which turns every captured frame
+// into the one output texture under the pipeline mutex and publishes it on output_signal_.
+class VantisolPipeline {
+ public:
+  // A handle that keeps the pipeline mutex locked while it lives; empty when the object is missing.
+  template <typename T>
+  using Locked = std::unique_ptr<T, std::function<void(T*)>>;
+  using CameraFactory = std::function<std::vector<std::unique_ptr<Camera>>()>;
+  // Called on the render thread after each stage of a frame, with the frame; for benchmarks and
+  // tools.
+  using StageProbe = std::function<void(const char* stage, const ImageData& frame)>;
+
+  // Every setting at once, read under the mutex.
+  struct Settings {
+    bool draw_faces;
+    bool color_correction;
+    bool face_undistortion;
+    bool gaze_correction;
+    bool sw_color_correction;
+    bool bilateral_filter;
+    int background_mode;
+    bool automatic_camera;
+    bool personify;
+    bool bw_segmentation;
+    int gaze_correction_amount;
+    int blur_amount;
+    int face_undistortion_amount;
+    int bg_thresh;
+    bool use_history;
+    bool reset_history;
+    int face_template_scale_width;
+    int face_template_scale_height;
+  };
+
+  // Without a factory the cameras come from the camera runtime.
+  explicit VantisolPipeline(CameraFactory create_cameras = nullptr);
+  ~VantisolPipeline();
+  VantisolPipeline(const VantisolPipeline&) = delete;
+  VantisolPipeline& operator=(const VantisolPipeline&) = delete;
+
+  void SetSharedContext();
+  // Starts the render thread once and returns when its GPU resources exist; throws
+  // std::runtime_error when the thread could not build its context or resources.
+  void InitializeOpenglContext();
+  void RunWithSize(Size size, bool playback);
+
+  void SetDrawFaces(bool on);
+  void SetColorCorrection(bool on);
+  void SetFaceUndistortion(bool on);
+  void SetGazeCorrection(bool on);
+  void SetSwColorCorrection(bool on);
+  void SetBilateralFilter(bool on);
+  void SetBackgroundMode(int mode);
+  void SetAutomaticCamera(bool on);
+  void SetPersonify(bool on);
+  void SetBwSegmentation(bool on);
+  void SetGazeCorrectionAmount(int amount);
+  void SetBlurAmount(int amount);
+  void SetFaceUndistortionAmount(int amount);
+  void SetBgThresh(int threshold);
+  bool SetBackground(const std::string& path);
+  void SetUseHistory(bool on);
+  void ResetHistory();
+  void SetFaceTemplateScale(int width, int height);
+
+  bool automatic_camera();
+  bool color_correction();
+  bool face_undistortion();
+  bool gaze_correction();
+  int background_mode();
+  Settings settings();
+  double fps() const { return fps_.load(); }
+
+  Locked<Camera> camera();
+  Locked<FaceTracker> face_tracker();
+  Locked<Renderer> renderer();
+  Locked<BilateralFilter> bilateral_filter();
+
+  void SetStageProbe(StageProbe probe);
+
+  utils::Signal<void(std::shared_ptr<LockedTexture>, LatencyCalculator)> output_signal_;
+  utils::Signal<void(std::string)> error_signal_;
+
+ private:
+  template <typename T>
+  Locked<T> Lend(const std::function<T*()>& object, const char* missing);
+  void ThreadLoop();
+  void BuildResources();
+  void ProcessFrame(std::shared_ptr<const ImageData> frame);
+  void Process2D(const std::map<int, FaceData>& faces,
+                 const std::shared_ptr<const ImageData>& frame);
+  bool Segment(const std::shared_ptr<const ImageData>& frame);
+  void UpdateReplacement();
+  void Probe(const char* stage, const ImageData& frame);
+
+  bool draw_faces_ = false;
+  bool color_correction_ = true;
+  bool face_undistortion_ = false;
+  bool gaze_correction_ = false;
+  bool sw_color_correction_ = true;
+  bool bilateral_filter_ = false;
+  int background_mode_ = 0;
+  bool automatic_camera_ = true;
+  bool personify_ = false;
+  bool bw_segmentation_ = false;
+  int gaze_correction_amount_ = 30;
+  int blur_amount_ = 10;
+  int face_undistortion_amount_ = 25;
+  int bg_thresh_ = -1;
+  cv::Mat background_;
+  bool use_history_ = true;
+  bool reset_history_ = false;
+  int face_template_scale_width_ = 100;
+  int face_template_scale_height_ = 100;
+
+  std::unique_ptr<Camera> camera_;
+  std::vector<utils::Connection> camera_connections_;
+  Size output_size_;
+  std::shared_ptr<ColorCorrectorSoftware> color_corrector_software_;
+  std::shared_ptr<ColorCorrectorHardware> color_corrector_hardware_;
+  // The automatic camera's cropper lives here.
+  FaceTrackingStabilizer face_tracking_stabilizer_{7.5f};
+  FpsCalculator fps_calculator_;
+  std::atomic<double> fps_{0.0};
+  std::unique_ptr<std::thread> thread_;
+  std::mutex mutex_;
+  std::condition_variable condition_;
+  SharedQueue queue_;
+  OpenGLContext context_{false};
+  std::unique_ptr<GpuResources> gpu_resources_;
+
+  CameraFactory create_cameras_;
+  StageProbe stage_probe_;
+  // Set by the render thread when it could not start; the waiting GUI thread rethrows it.
+  bool start_failed_ = false;
+  std::string start_error_;
+  // Conditions that would repeat every frame are logged once per change.
+  bool unusable_color_logged_ = false;
+  bool unusable_depth_logged_ = false;
+  bool no_mask_logged_ = false;
+};
+
+}  // namespace vantisol

@@ -1,0 +1,434 @@
+// Runs the effects pipeline headless: the real camera (the simulated runtime), the render thread,
+// the watermark and the frame writer, with a per-second report against the simulation's truth.
+//   pipeline_run [options]       (pipeline_run --help lists them)
+#include <stdlib.h>
+
+#include <QGuiApplication>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <mutex>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "camera/camera_realsense.h"
+#include "channel_client.h"
+#include "child_process.h"
+#include "ground_truth.h"
+#include "opengl/locked_texture.h"
+#include "opengl_qt/opengl_context.h"
+#include "plugin_interface/plugin_interface.h"
+#include "utils/logging.h"
+#include "vantisol_pipeline/vantisol_pipeline.h"
+#include "watermark_renderer/watermark_renderer.h"
+
+namespace vantisol::tools {
+namespace {
+
+// One whole line on standard output; the render and camera threads print too.
+void Say(const std::string& line) {
+  static std::mutex mutex;
+  std::lock_guard<std::mutex> lock(mutex);
+  std::cout << line << std::endl;
+}
+
+const char kUsage[] = R"(pipeline_run [options]
+  --frames N            output frames to run (300)
+  --size WxH            output size (1280x720)
+  --scenario FILE       simulated camera scenario (default: unpaced)
+  --png-every K         write every K-th output as PNG into --out (0: none)
+  --out DIR             folder for PNG files (.)
+  --mode 0|1|2          background: none, blur, replacement
+  --blur N              blur amount (10)
+  --background FILE     replacement picture
+  --personify           use the camera's segmentation
+  --bw                  show the mask as a grey picture
+  --bilateral           bilateral filter on
+  --no-color-correction --no-sw-correction --no-auto-camera --no-history
+  --draw-faces          draw the face boxes
+  --gaze N              gaze correction on with amount N
+  --undistortion N      face undistortion on with amount N
+  --bg-thresh N         fixed depth threshold (-1 automatic)
+  --face-scale W H      face-mask scale in percent
+  --client              also run a virtual-camera client in its own process that asks for
+                        --size and reads the frames back out of the shared memory (the
+                        pipeline starts at 1280x720 and follows the client's request)
+  --log                 print the program's log lines
+)";
+
+struct Options {
+  int frames = 300;
+  Size size{1280, 720};
+  std::string scenario;
+  int png_every = 0;
+  std::string out = ".";
+  bool log = false;
+  bool client = false;
+};
+
+bool ParseSize(const std::string& text, Size* size) {
+  return std::sscanf(text.c_str(), "%dx%d", &size->width, &size->height) == 2;
+}
+
+// Reads the options; pipeline settings are applied as they come.
+bool Parse(int argc, char** argv, Options* options, VantisolPipeline* pipeline) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    const auto next = [&]() -> std::string {
+      if (i + 1 >= argc) throw std::invalid_argument(a + " needs a value");
+      return argv[++i];
+    };
+    const auto number = [&] { return std::stoi(next()); };
+    if (a == "--frames")
+      options->frames = number();
+    else if (a == "--size") {
+      if (!ParseSize(next(), &options->size)) throw std::invalid_argument("bad size");
+    } else if (a == "--scenario")
+      options->scenario = next();
+    else if (a == "--png-every")
+      options->png_every = number();
+    else if (a == "--out")
+      options->out = next();
+    else if (a == "--log")
+      options->log = true;
+    else if (a == "--client")
+      options->client = true;
+    else if (a == "--mode")
+      pipeline->SetBackgroundMode(number());
+    else if (a == "--blur")
+      pipeline->SetBlurAmount(number());
+    else if (a == "--background") {
+      const std::string file = next();
+      if (!pipeline->SetBackground(file)) throw std::invalid_argument("cannot read " + file);
+    } else if (a == "--personify")
+      pipeline->SetPersonify(true);
+    else if (a == "--bw")
+      pipeline->SetBwSegmentation(true);
+    else if (a == "--bilateral")
+      pipeline->SetBilateralFilter(true);
+    else if (a == "--no-color-correction")
+      pipeline->SetColorCorrection(false);
+    else if (a == "--no-sw-correction")
+      pipeline->SetSwColorCorrection(false);
+    else if (a == "--no-auto-camera")
+      pipeline->SetAutomaticCamera(false);
+    else if (a == "--no-history")
+      pipeline->SetUseHistory(false);
+    else if (a == "--draw-faces")
+      pipeline->SetDrawFaces(true);
+    else if (a == "--gaze") {
+      pipeline->SetGazeCorrection(true);
+      pipeline->SetGazeCorrectionAmount(number());
+    } else if (a == "--undistortion") {
+      pipeline->SetFaceUndistortion(true);
+      pipeline->SetFaceUndistortionAmount(number());
+    } else if (a == "--bg-thresh")
+      pipeline->SetBgThresh(number());
+    else if (a == "--face-scale") {
+      const int w = number();
+      pipeline->SetFaceTemplateScale(w, number());
+    } else if (a == "--help") {
+      std::cout << kUsage;
+      return false;
+    } else {
+      throw std::invalid_argument("unknown option " + a);
+    }
+  }
+  return true;
+}
+
+// Where a colour pixel lands in the output: the central band of the output's aspect, scaled.
+struct OutputMapping {
+  OutputMapping(Size color, Size output) : output(output) {
+    crop_width = color.width;
+    const float aspect = float(output.width) / output.height;
+    if (aspect < float(color.width) / color.height) crop_width = int(color.height * aspect);
+    offset = (color.width - crop_width) / 2;
+    height = color.height;
+  }
+  int ColorX(int x) const { return offset + int((x + 0.5f) * crop_width / output.width); }
+  int ColorY(int y) const { return int((y + 0.5f) * height / output.height); }
+  Size output;
+  int crop_width, offset, height;
+};
+
+// One second of frame time, summed up.
+struct Second {
+  int frames = 0;
+  double iou = 0, camera_y = 0, output_y = 0;
+  int iou_count = 0, camera_count = 0, output_count = 0;
+};
+
+class Runner {
+ public:
+  Runner(const Options& options, PluginInterface* writer) : options_(options), writer_(writer) {}
+
+  // Render thread, after the frame's result is in the output texture.
+  void OnProbe(const char* stage, const ImageData& frame) {
+    if (std::string(stage) != "copy") return;
+    time_stamp_ = frame.color.time_stamp;
+    color_size_ = frame.color.size;
+  }
+
+  // Render thread: the window's frame handler, then the measurements.
+  void OnOutput(std::shared_ptr<LockedTexture> texture, LatencyCalculator latency,
+                const VantisolPipeline::Settings& settings) {
+    watermark_.Render(texture);
+    writer_->Process(texture, latency);
+    Image image;
+    {
+      auto loan = texture->Lock();
+      image = loan->Download(Image::Format::kRGB);
+    }
+    Measure(image, settings);
+    const int number = ++outputs_;
+    if (options_.png_every > 0 && number % options_.png_every == 0) {
+      cv::Mat rgb(image.size.height, image.size.width, CV_8UC3, image.data.get()), bgr;
+      cv::cvtColor(rgb, bgr, cv::COLOR_RGB2BGR);
+      char name[64];
+      std::snprintf(name, sizeof(name), "/output_%05d.png", number);
+      cv::imwrite(options_.out + name, bgr);
+    }
+    condition_.notify_all();
+  }
+
+  void Measure(const Image& image, const VantisolPipeline::Settings& settings) {
+    Truth truth;
+    if (!truth_ || !truth_->Take(time_stamp_, &truth)) return;
+    const int second = int(time_stamp_ / 1000000000);
+    const OutputMapping map(color_size_, image.size);
+    Second& s = seconds_[second];
+    ++s.frames;
+    if (truth.camera_face_y >= 0) s.camera_y += truth.camera_face_y, ++s.camera_count;
+    const uint8_t* p = image.data.get();
+    // Output face brightness (BT.601 luma in video range) in the true boxes' middle thirds.
+    double sum = 0;
+    long count = 0;
+    for (const Rectangle& face : truth.faces) {
+      const Rectangle r = MiddleThird(face);
+      for (int y = 0; y < image.size.height; y += 2) {
+        const int cy = map.ColorY(y);
+        if (cy < r.y || cy >= r.y + r.height) continue;
+        for (int x = 0; x < image.size.width; x += 2) {
+          const int cx = map.ColorX(x);
+          if (cx < r.x || cx >= r.x + r.width) continue;
+          const uint8_t* q = p + (size_t(y) * image.size.width + x) * 3;
+          sum += 16 + (65.738 * q[0] + 129.057 * q[1] + 25.064 * q[2]) / 256, ++count;
+        }
+      }
+    }
+    if (count > 0) s.output_y += sum / count, ++s.output_count;
+    // The mask can be read from the picture in the grey view and in replacement with green.
+    const bool grey = settings.bw_segmentation && settings.background_mode != 0;
+    const bool green = settings.background_mode == 2 && !has_background_;
+    if ((grey || green) && truth.size == color_size_) {
+      long both = 0, either = 0;
+      for (int y = 0; y < image.size.height; ++y)
+        for (int x = 0; x < image.size.width; ++x) {
+          const uint8_t* q = p + (size_t(y) * image.size.width + x) * 3;
+          const bool person = grey ? q[0] > 127 : !(q[0] == 0 && q[1] == 255 && q[2] == 0);
+          const bool real = truth.person[size_t(map.ColorY(y)) * truth.size.width + map.ColorX(x)];
+          both += person && real;
+          either += person || real;
+        }
+      if (either > 0) s.iou += double(both) / either, ++s.iou_count;
+    }
+  }
+
+  void Report() const {
+    std::printf("second  frames  mask IoU  camera face Y (target 90)  output face Y\n");
+    for (const auto& [second, s] : seconds_) {
+      const auto mean = [](double sum, int n) {
+        return n > 0 ? std::to_string(std::lround(sum / n * 100) / 100.0).substr(0, 6)
+                     : std::string("-");
+      };
+      std::printf("%6d  %6d  %8s  %25s  %13s\n", second, s.frames, mean(s.iou, s.iou_count).c_str(),
+                  mean(s.camera_y, s.camera_count).c_str(),
+                  mean(s.output_y, s.output_count).c_str());
+    }
+  }
+
+  template <typename Duration>
+  bool WaitForOutputs(int count, Duration limit) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return condition_.wait_for(lock, limit, [&] { return outputs_ >= count || failed_; });
+  }
+  void Fail(const std::string& text) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      failed_ = true;
+      error_ = text;
+    }
+    condition_.notify_all();
+  }
+  std::string error() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return error_;
+  }
+  int outputs() const { return outputs_; }
+
+  void set_truth(std::unique_ptr<TruthRecorder> truth) { truth_ = std::move(truth); }
+  void set_has_background(bool value) { has_background_ = value; }
+
+ private:
+  Options options_;
+  PluginInterface* writer_;
+  WatermarkRenderer watermark_;
+  std::unique_ptr<TruthRecorder> truth_;
+  int64_t time_stamp_ = 0;
+  Size color_size_;
+  bool has_background_ = false;
+  std::map<int, Second> seconds_;
+  std::atomic<int> outputs_{0};
+  std::mutex mutex_;
+  std::condition_variable condition_;
+  bool failed_ = false;
+  std::string error_;
+};
+
+int Run(int argc, char** argv) {
+  QGuiApplication application(argc, argv);
+  el::Loggers::reconfigureAllLoggers(el::ConfigurationType::Format, "%level %msg");
+  el::Loggers::reconfigureAllLoggers(el::ConfigurationType::ToFile, "false");
+
+  // The preview's context, which the render thread's context shares objects with.
+  OpenGLContext gui_context(false);
+  gui_context.CreateContext();
+  gui_context.SetContext();
+
+  auto owned_pipeline = std::make_unique<VantisolPipeline>();
+  VantisolPipeline& pipeline = *owned_pipeline;
+  Options options;
+  bool has_background = false;
+  for (int i = 1; i < argc; ++i) has_background |= std::string(argv[i]) == "--background";
+  try {
+    if (!Parse(argc, argv, &options, &pipeline)) return 0;
+  } catch (const std::exception& error) {
+    std::cerr << error.what() << "\n" << kUsage;
+    return 2;
+  }
+  el::Loggers::reconfigureAllLoggers(el::ConfigurationType::ToStandardOutput,
+                                     options.log ? "true" : "false");
+  std::filesystem::path scenario_file;
+  if (options.scenario.empty()) {
+    scenario_file = std::filesystem::temp_directory_path() /
+                    ("pipeline_run_" + std::to_string(::getpid()) + ".json");
+    std::ofstream(scenario_file) << R"({"paced": false})";
+    options.scenario = scenario_file.string();
+  }
+  setenv("VANTISOL_CAMERA_SCENARIO", options.scenario.c_str(), 1);
+  if (options.png_every > 0) std::filesystem::create_directories(options.out);
+
+  // The virtual camera's side, when asked for, in a process of its own.
+  std::unique_ptr<test::ChildProcess> client;
+  if (options.client) {
+    client = std::make_unique<test::ChildProcess>(std::vector<std::string>{
+        argv[0], "--client-process", std::to_string(options.size.width),
+        std::to_string(options.size.height), std::to_string(options.png_every), options.out});
+    if (!client->WaitFor("ready")) {
+      std::cout << "error: the client did not start: " << client->output() << std::endl;
+      return 2;
+    }
+  }
+  std::unique_ptr<PluginInterface> writer;
+  try {
+    writer = std::make_unique<PluginInterface>();
+  } catch (const std::exception& error) {
+    std::cout << "error: " << error.what() << std::endl;
+    return 2;
+  }
+  Runner runner(options, writer.get());
+  runner.set_has_background(has_background);
+  pipeline.SetStageProbe(
+      [&runner](const char* stage, const ImageData& frame) { runner.OnProbe(stage, frame); });
+  pipeline.error_signal_.connect([&runner](std::string text) {
+    Say("error signal: " + text);
+    runner.Fail(text);
+  });
+
+  int result = 0;
+  try {
+    pipeline.SetSharedContext();
+    pipeline.InitializeOpenglContext();
+    // The settings are fixed for the run; the subscriber reads them once.
+    const auto settings = pipeline.settings();
+    pipeline.output_signal_.connect(
+        [&runner, settings](std::shared_ptr<LockedTexture> texture, LatencyCalculator latency) {
+          runner.OnOutput(std::move(texture), latency, settings);
+        });
+    const auto start = std::chrono::steady_clock::now();
+    // As the window does: the client's size once one is attached, else the size asked for.
+    const Size requested = writer->requested_size();
+    pipeline.RunWithSize(options.client        ? Size{1280, 720}
+                         : requested.width > 0 ? requested
+                                               : options.size,
+                         false);
+    {
+      auto camera = pipeline.camera();
+      if (auto* real = dynamic_cast<CameraRealSense*>(camera.get()))
+        runner.set_truth(std::make_unique<TruthRecorder>(real));
+    }
+    // The window follows the writer's size signal; here the size is polled.
+    const auto deadline = start + std::chrono::seconds(600);
+    while (!runner.WaitForOutputs(options.frames, std::chrono::milliseconds(50))) {
+      const Size size = writer->requested_size();
+      if (size.width > 0 && size.height > 0) pipeline.RunWithSize(size, false);
+      if (std::chrono::steady_clock::now() > deadline) {
+        runner.Fail("time-out after " + std::to_string(runner.outputs()) + " frames");
+        break;
+      }
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const std::string error = runner.error();
+    if (!error.empty() && runner.outputs() < options.frames) {
+      Say("error: " + error);
+      result = 1;
+    }
+    Say("frames " + std::to_string(runner.outputs()) + " in " + std::to_string(seconds) + " s (" +
+        std::to_string(runner.outputs() / seconds) + " fps)");
+  } catch (const std::exception& error) {
+    Say(std::string("error: ") + error.what());
+    result = 2;
+  }
+  // The render thread stops before the subscriber it calls goes away.
+  owned_pipeline.reset();
+  runner.Report();
+  if (client) {
+    const int code = client->Finish();
+    const std::string& said = client->output();
+    const auto line = said.rfind("received ");
+    std::cout << "client: " << (line == std::string::npos ? said : said.substr(line));
+    if (code != 0) result = result ? result : 3;
+  }
+  if (!scenario_file.empty()) std::filesystem::remove(scenario_file);
+  return result;
+}
+
+}  // namespace
+}  // namespace vantisol::tools
+
+int main(int argc, char** argv) {
+  // The channel client's own process: pipeline_run --client-process W H PNG_EVERY FOLDER
+  if (argc == 6 && std::string(argv[1]) == "--client-process") {
+    el::Loggers::reconfigureAllLoggers(el::ConfigurationType::ToStandardOutput, "false");
+    el::Loggers::reconfigureAllLoggers(el::ConfigurationType::ToFile, "false");
+    try {
+      return vantisol::tools::RunChannelClient(std::stoi(argv[2]), std::stoi(argv[3]),
+                                               std::stoi(argv[4]), argv[5]);
+    } catch (const std::exception& error) {
+      std::cout << "error: " << error.what() << std::endl;
+      return 1;
+    }
+  }
+  return vantisol::tools::Run(argc, argv);
+}
