@@ -198,16 +198,28 @@ bool VantisolPipeline::Segment(const std::shared_ptr<const ImageData>& frame) {
     Probe("segmentation", *frame);
     return true;
   }
-  // The own segmentation plugs in here: the foreground extractor makes the trimap from
-  // projected_depth and the faces (the seen ones first, at most the four it takes; with the
-  // frame's depth and 600 when bg_thresh_ is -1, else the set threshold), and the temporal
-  // segmenter, after its history switch and a pending reset, turns colour and trimap into the mask.
-  // Until then the camera's picture stands in for it.
-  LogOnChange(!camera_mask, &no_mask_logged_,
-              "No segmentation for the frame: the background is left as it is");
-  if (!camera_mask) return false;
-  gpu.camera_mask.Assign(frame->segmentation);
-  gpu.mask_processor.Run(gpu.camera_mask, gpu.mask);
+  // The extractor takes at most four faces: the ones seen in this frame come first.
+  std::vector<FaceData> faces;
+  for (const bool seen : {true, false}) {
+    for (const auto& [id, face] : frame->faces) {
+      if (face.not_seen != seen) faces.push_back(face);
+    }
+  }
+  if (faces.size() > size_t(opengl::ForegroundExtractor::kMaxFaces)) {
+    faces.resize(opengl::ForegroundExtractor::kMaxFaces);
+  }
+  if (bg_thresh_ == -1) {
+    gpu.foreground_extractor->Extract(gpu.projected_depth, gpu.trimap, faces, &frame->depth, 600);
+  } else {
+    gpu.foreground_extractor->Extract(gpu.projected_depth, gpu.trimap, faces, nullptr, bg_thresh_);
+  }
+  Probe("foreground extraction", *frame);
+  gpu.temporal_segmenter.SetUseHistory(use_history_);
+  if (reset_history_) {
+    gpu.temporal_segmenter.Reset();
+    reset_history_ = false;
+  }
+  gpu.temporal_segmenter.Process(gpu.color, gpu.trimap, gpu.mask);
   Probe("segmentation", *frame);
   return true;
 }

@@ -36,6 +36,7 @@ GpuResources::GpuResources()
       replacement(std::make_unique<Texture>(Image::Format::kRGB)),
       bilateral_output(std::make_unique<Texture>(Image::Format::kRGB)),
       depth(std::make_unique<Texture>(Image::Format::kGray16)),
+      foreground_extractor(std::make_unique<opengl::ForegroundExtractor>()),
       blender(std::make_unique<TextureBlender>()),
       mask_blur(std::make_unique<TextureBlur>()),
       background_blur(std::make_unique<TextureBlur>()),

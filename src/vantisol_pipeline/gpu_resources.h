@@ -3,7 +3,9 @@
 #include <memory>
 
 #include "algorithms/renderer.h"
+#include "algorithms/temporal_segmenter.h"
 #include "face_tracking/face_tracker.h"
+#include "imgproc_opengl/foreground_extractor.h"
 #include "opengl/depth_projection.h"
 #include "opengl/image_filters.h"
 #include "opengl/locked_texture.h"
@@ -22,7 +24,7 @@ struct GpuResources {
   GpuResources(const GpuResources&) = delete;
   GpuResources& operator=(const GpuResources&) = delete;
 
-  // The own segmentation's temporal segmenter is the first member once it exists.
+  algorithms::TemporalSegmenter temporal_segmenter;
   std::shared_ptr<LockedTexture> output;
   Texture mask{Image::Format::kGray8};
   Texture background{Image::Format::kRGBA};
@@ -46,7 +48,7 @@ struct GpuResources {
   std::unique_ptr<Texture> replacement;
   std::unique_ptr<Texture> bilateral_output;
   std::unique_ptr<Texture> depth;
-  // The own segmentation's foreground extractor sits here once it exists.
+  std::unique_ptr<opengl::ForegroundExtractor> foreground_extractor;
   std::unique_ptr<TextureBlender> blender;
   std::unique_ptr<TextureBlur> mask_blur;
   std::unique_ptr<TextureBlur> background_blur;

@@ -169,7 +169,6 @@ class VantisolPipeline {
   // Conditions that would repeat every frame are logged once per change.
   bool unusable_color_logged_ = false;
   bool unusable_depth_logged_ = false;
-  bool no_mask_logged_ = false;
 };
 
 }  // namespace vantisol

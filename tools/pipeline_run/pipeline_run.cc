@@ -166,6 +166,9 @@ struct Second {
   int frames = 0;
   double iou = 0, camera_y = 0, output_y = 0;
   int iou_count = 0, camera_count = 0, output_count = 0;
+  // Worst boundary error (mean distance in output pixels of the mask's edge to the true edge) and
+  // worst flicker (share of pixels whose mask changed where the truth did not).
+  double boundary = 0, flicker = 0;
 };
 
 class Runner {
@@ -232,6 +235,8 @@ class Runner {
     const bool green = settings.background_mode == 2 && !has_background_;
     if ((grey || green) && truth.size == color_size_) {
       long both = 0, either = 0;
+      cv::Mat mask(image.size.height, image.size.width, CV_8UC1),
+          real_mask(image.size.height, image.size.width, CV_8UC1);
       for (int y = 0; y < image.size.height; ++y)
         for (int x = 0; x < image.size.width; ++x) {
           const uint8_t* q = p + (size_t(y) * image.size.width + x) * 3;
@@ -239,19 +244,47 @@ class Runner {
           const bool real = truth.person[size_t(map.ColorY(y)) * truth.size.width + map.ColorX(x)];
           both += person && real;
           either += person || real;
+          mask.at<uint8_t>(y, x) = person ? 255 : 0;
+          real_mask.at<uint8_t>(y, x) = real ? 255 : 0;
         }
       if (either > 0) s.iou += double(both) / either, ++s.iou_count;
+      MeasureEdgesAndFlicker(mask, real_mask, &s);
     }
   }
 
+  void MeasureEdgesAndFlicker(const cv::Mat& mask, const cv::Mat& real, Second* s) {
+    const auto edges = [](const cv::Mat& m) {
+      cv::Mat eroded;
+      cv::erode(m, eroded, cv::getStructuringElement(cv::MORPH_CROSS, {3, 3}), {-1, -1}, 1,
+                cv::BORDER_REPLICATE);
+      return cv::Mat(m - eroded);
+    };
+    cv::Mat distance;
+    cv::distanceTransform(255 - edges(real), distance, cv::DIST_L2, cv::DIST_MASK_PRECISE);
+    const cv::Mat mask_edges = edges(mask);
+    if (cv::countNonZero(mask_edges) > 0)
+      s->boundary = std::max(s->boundary, cv::mean(distance, mask_edges)[0]);
+    if (previous_mask_.size() == mask.size()) {
+      const cv::Mat changed = (mask != previous_mask_) & (real == previous_real_);
+      s->flicker = std::max(s->flicker, double(cv::countNonZero(changed)) / mask.total());
+    }
+    previous_mask_ = mask;
+    previous_real_ = real;
+  }
+
   void Report() const {
-    std::printf("second  frames  mask IoU  camera face Y (target 90)  output face Y\n");
+    std::printf(
+        "second  frames  mask IoU  boundary px  flicker %%  camera face Y (target 90)  output face "
+        "Y\n");
     for (const auto& [second, s] : seconds_) {
       const auto mean = [](double sum, int n) {
         return n > 0 ? std::to_string(std::lround(sum / n * 100) / 100.0).substr(0, 6)
                      : std::string("-");
       };
-      std::printf("%6d  %6d  %8s  %25s  %13s\n", second, s.frames, mean(s.iou, s.iou_count).c_str(),
+      const bool masked = s.iou_count > 0;
+      std::printf("%6d  %6d  %8s  %11s  %9s  %25s  %13s\n", second, s.frames,
+                  mean(s.iou, s.iou_count).c_str(), masked ? mean(s.boundary, 1).c_str() : "-",
+                  masked ? mean(s.flicker * 100, 1).c_str() : "-",
                   mean(s.camera_y, s.camera_count).c_str(),
                   mean(s.output_y, s.output_count).c_str());
     }
@@ -288,6 +321,7 @@ class Runner {
   Size color_size_;
   bool has_background_ = false;
   std::map<int, Second> seconds_;
+  cv::Mat previous_mask_, previous_real_;
   std::atomic<int> outputs_{0};
   std::mutex mutex_;
   std::condition_variable condition_;

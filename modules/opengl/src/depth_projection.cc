@@ -2,6 +2,8 @@
 
 #include <glbinding/gl/gl.h>
 
+#include <Eigen/LU>
+
 #include "utils/logging.h"
 
 using namespace gl;
@@ -12,8 +14,10 @@ namespace {
 
 const char kVertexShader[] = R"(#version 430
 uniform usampler2D source_depth_texture;
-uniform mat3 source_cam_K;
-uniform mat3 source_cam_R;
+// The source camera's inverses come computed once per call: llvmpipe shades the vertices of the
+// whole grid on one core, where two 3x3 inversions per vertex cost more than the rest.
+uniform mat3 source_cam_K_inverse;
+uniform mat3 source_cam_R_inverse;
 uniform vec3 source_cam_T;
 uniform mat3 target_cam_K;
 uniform mat3 target_cam_R;
@@ -25,8 +29,8 @@ out vec4 eye_position;
 void main() {
   ivec2 pixel = ivec2(position_in.xy);
   float z = float(texelFetch(source_depth_texture, pixel, 0).r) / 1000.0;
-  vec3 source_eye = inverse(source_cam_K) * vec3(vec2(pixel) * z, z);
-  vec3 world = inverse(source_cam_R) * (source_eye - source_cam_T);
+  vec3 source_eye = source_cam_K_inverse * vec3(vec2(pixel) * z, z);
+  vec3 world = source_cam_R_inverse * (source_eye - source_cam_T);
   vec3 target_eye = target_cam_R * world + target_cam_T;
   vec3 projected = target_cam_K * target_eye;
   projected /= projected.z;
@@ -132,8 +136,10 @@ void DepthProjection::Project(Calibration& source_calibration, Texture& depth_te
     glClear(GL_DEPTH_BUFFER_BIT);
     shader_.Enable();
     // Eigen keeps matrices column by column, which is what GL reads untransposed.
-    shader_.SetUniform("source_cam_K", ToMatrix(source_calibration.K), false);
-    shader_.SetUniform("source_cam_R", ToMatrix(source_calibration.R), false);
+    shader_.SetUniform("source_cam_K_inverse", ToMatrix(source_calibration.K).inverse().eval(),
+                       false);
+    shader_.SetUniform("source_cam_R_inverse", ToMatrix(source_calibration.R).inverse().eval(),
+                       false);
     shader_.SetUniform("source_cam_T", Eigen::Vector3f(source_calibration.T.data()));
     shader_.SetUniform("target_cam_K", ToMatrix(target_calibration.K), false);
     shader_.SetUniform("target_cam_R", ToMatrix(target_calibration.R), false);

@@ -23,7 +23,9 @@ GLenum ToOpenGl(Image::Format format) {
     case Image::Format::kYUY2:
       return GL_RG;
     case Image::Format::kGray8:
-      return GL_RED;
+      // Sized: Mesa treats an image unit bound to an unsized texture as invalid and drops the
+      // writes, and 8-bit masks are written through image units.
+      return GL_R8;
     case Image::Format::kGray16:
       return GL_R16UI;
     case Image::Format::kGray32:

@@ -207,6 +207,46 @@ TEST(FrameProcessingTest, GreyViewShowsTheMask) {
   EXPECT_EQ(wrong, 0);
 }
 
+// Without the camera's picture the mask is the project's own segmentation of depth and colour:
+// right away from the true boundary with the automatic threshold, and empty with a fixed threshold
+// nearer than the person.
+TEST(FrameProcessingTest, OwnSegmentationFollowsTheThreshold) {
+  const TrueFrame& input = First();
+  const auto background = test::Eroded(input.person_mask, input.mask_size, 10, true);
+  const auto person = test::Eroded(input.person_mask, input.mask_size, 10, false);
+  struct Count {
+    long person_pixels = 0, white_in_person = 0, white_in_background = 0;
+  };
+  auto run = [&](int threshold, bool reset) {
+    PipelineRig rig;
+    rig.pipeline->SetColorCorrection(false);
+    rig.pipeline->SetPersonify(false);
+    rig.pipeline->SetBackgroundMode(1);
+    rig.pipeline->SetBwSegmentation(true);
+    rig.pipeline->SetBgThresh(threshold);
+    rig.Process(input.frame);
+    if (reset) rig.pipeline->ResetHistory();
+    const Image output = rig.Process(input.frame);
+    EXPECT_EQ(output.size, input.frame->color.size);
+    Count count;
+    for (size_t i = 0; i < person.size(); ++i) {
+      const bool white = output.data.get()[i * 3] == 255;
+      if (person[i]) ++count.person_pixels, count.white_in_person += white;
+      if (background[i]) count.white_in_background += white;
+    }
+    return count;
+  };
+  const Count automatic = run(-1, true);
+  ASSERT_GT(automatic.person_pixels, 20000);
+  EXPECT_GT(automatic.white_in_person, automatic.person_pixels * 99 / 100);
+  EXPECT_LT(automatic.white_in_background, automatic.person_pixels / 100);
+  // The person stands at about 620 mm.
+  const Count too_near = run(400, false);
+  EXPECT_LT(too_near.white_in_person, too_near.person_pixels / 100);
+  const Count far = run(1000, false);
+  EXPECT_GT(far.white_in_person, far.person_pixels * 97 / 100);
+}
+
 // The filter's formula on the CPU at one pixel.
 std::array<float, 3> Bilateral(const Image& image, int x, int y) {
   const auto intensity = [&](int px, int py) {
