@@ -5,10 +5,14 @@
 #include <uuids.h>
 #include <vfwmsgs.h>
 
+#include <array>
+#include <cstddef>
 #include <exception>
 #include <new>
+#include <optional>
 #include <vector>
 
+#include "media_format.h"
 #include "utils/logging.h"
 #include "vantisol_client/vantisol_client.h"
 
@@ -21,46 +25,53 @@ const wchar_t kVirtualCameraName[] = L"Vantisol 2.6.3 Alpha";
 
 namespace {
 
-constexpr REFERENCE_TIME kFrameTime = 333333;
+using vcam::kFrameTime;
+
+static_assert(sizeof(VIDEOINFOHEADER) == vcam::kVideoInfoSize);
+static_assert(offsetof(VIDEOINFOHEADER, AvgTimePerFrame) == vcam::kAvgTimePerFrameOffset);
+static_assert(offsetof(VIDEOINFOHEADER, bmiHeader) == vcam::kBitmapHeaderOffset);
+static_assert(sizeof(BITMAPINFOHEADER) == vcam::kBitmapHeaderSize);
+static_assert(vcam::kBitmapHeaderOffset + offsetof(BITMAPINFOHEADER, biWidth) ==
+              vcam::kWidthOffset);
+static_assert(vcam::kBitmapHeaderOffset + offsetof(BITMAPINFOHEADER, biHeight) ==
+              vcam::kHeightOffset);
+static_assert(vcam::kBitmapHeaderOffset + offsetof(BITMAPINFOHEADER, biPlanes) ==
+              vcam::kPlanesOffset);
+static_assert(vcam::kBitmapHeaderOffset + offsetof(BITMAPINFOHEADER, biBitCount) ==
+              vcam::kBitCountOffset);
+static_assert(vcam::kBitmapHeaderOffset + offsetof(BITMAPINFOHEADER, biSizeImage) ==
+              vcam::kSizeImageOffset);
+static_assert(BI_RGB == 0);
+
+vcam::MediaTypeView ViewOf(const AM_MEDIA_TYPE* type) {
+  vcam::MediaTypeView view;
+  if (type == nullptr) return view;
+  view.video = type->majortype == MEDIATYPE_Video;
+  view.rgb24 = type->subtype == MEDIASUBTYPE_RGB24;
+  view.video_info = type->formattype == FORMAT_VideoInfo;
+  view.fixed_size_samples = type->bFixedSizeSamples != FALSE;
+  view.format = type->pbFormat;
+  view.format_size = type->cbFormat;
+  return view;
+}
 
 // The video header of a type, or null unless the type carries a whole VIDEOINFOHEADER.
 const VIDEOINFOHEADER* VideoInfo(const AM_MEDIA_TYPE* type) {
-  if (type == nullptr || type->formattype != FORMAT_VideoInfo || type->pbFormat == nullptr ||
-      type->cbFormat < sizeof(VIDEOINFOHEADER)) {
-    return nullptr;
-  }
+  if (!vcam::VideoInfoSize(ViewOf(type))) return nullptr;
   return reinterpret_cast<const VIDEOINFOHEADER*>(type->pbFormat);
-}
-
-int IndexOf(const std::vector<Size>& sizes, LONG width, LONG height) {
-  for (size_t i = 0; i < sizes.size(); ++i) {
-    if (sizes[i].width == width && sizes[i].height == height) return static_cast<int>(i);
-  }
-  return -1;
 }
 
 }  // namespace
 
 void MakeMediaType(Size size, CMediaType* type) {
-  auto* pvi = reinterpret_cast<VIDEOINFOHEADER*>(type->AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
-  if (pvi == nullptr) return;
-  pvi->AvgTimePerFrame = kFrameTime;
-  BITMAPINFOHEADER& header = pvi->bmiHeader;
-  header.biSize = sizeof(BITMAPINFOHEADER);
-  header.biWidth = size.width;
-  header.biHeight = size.height;
-  header.biPlanes = 1;
-  header.biBitCount = 24;
-  header.biCompression = BI_RGB;
-  const LONG stride = (size.width * 3 + 3) / 4 * 4;
-  header.biSizeImage = static_cast<DWORD>(stride * size.height);
-
+  const std::array<uint8_t, vcam::kVideoInfoSize> block = vcam::MakeVideoInfo(size);
+  if (!type->SetFormat(block.data(), static_cast<ULONG>(block.size()))) return;
   type->majortype = MEDIATYPE_Video;
   type->subtype = MEDIASUBTYPE_RGB24;
   type->formattype = FORMAT_VideoInfo;
   type->bTemporalCompression = FALSE;
   type->bFixedSizeSamples = TRUE;
-  type->lSampleSize = header.biSizeImage;
+  type->lSampleSize = vcam::Rgb24ImageSize(size);
 }
 
 // ---- CVCam
@@ -110,10 +121,7 @@ HRESULT CVCamStream::GetMediaType(int index, CMediaType* type) {
   LOG(INFO) << "CVCamStream::GetMediaType " << index;
   if (index < 0) return E_INVALIDARG;
   CAutoLock lock(parent_->pStateLock());
-  std::vector<Size> sizes = camera_->resolutions();
-  if (format_index_ >= 0 && format_index_ < static_cast<int>(sizes.size())) {
-    sizes = {sizes[static_cast<size_t>(format_index_)]};
-  }
+  const std::vector<Size> sizes = vcam::OfferedSizes(camera_->resolutions(), format_index_);
   if (index >= static_cast<int>(sizes.size())) return VFW_S_NO_MORE_ITEMS;
   const Size size = sizes[static_cast<size_t>(index)];
   LOG(INFO) << "resolution: " << size.width << "," << size.height;
@@ -122,20 +130,13 @@ HRESULT CVCamStream::GetMediaType(int index, CMediaType* type) {
 }
 
 HRESULT CVCamStream::CheckMediaType(const CMediaType* type) {
-  const VIDEOINFOHEADER* pvi = VideoInfo(type);
-  if (pvi == nullptr) {
+  const std::optional<Size> size = vcam::VideoInfoSize(ViewOf(type));
+  if (!size) {
     LOG(INFO) << "CVCamStream::CheckMediaType, empty pvi";
     return E_INVALIDARG;
   }
-  LOG(INFO) << "CVCamStream::CheckMediaType " << pvi->bmiHeader.biWidth << "x"
-            << pvi->bmiHeader.biHeight;
-  if (type->majortype != MEDIATYPE_Video || !type->bFixedSizeSamples ||
-      type->subtype != MEDIASUBTYPE_RGB24 || pvi->bmiHeader.biHeight <= 0) {
-    return E_INVALIDARG;
-  }
-  return IndexOf(camera_->resolutions(), pvi->bmiHeader.biWidth, pvi->bmiHeader.biHeight) >= 0
-             ? S_OK
-             : E_INVALIDARG;
+  LOG(INFO) << "CVCamStream::CheckMediaType " << size->width << "x" << size->height;
+  return vcam::AcceptsMediaType(ViewOf(type), camera_->resolutions()) ? S_OK : E_INVALIDARG;
 }
 
 HRESULT CVCamStream::SetMediaType(const CMediaType* type) {
@@ -216,10 +217,7 @@ HRESULT STDMETHODCALLTYPE CVCamStream::SetFormat(AM_MEDIA_TYPE* type) {
   bool reconnect = false;
   {
     CAutoLock lock(parent_->pStateLock());
-    // Only RGB24 is delivered: another subtype of a listed size would mislabel the bytes.
-    const int index = pvi != nullptr && type->subtype == MEDIASUBTYPE_RGB24
-                          ? IndexOf(camera_->resolutions(), width, height)
-                          : -1;
+    const int index = vcam::StreamFormatIndex(ViewOf(type), camera_->resolutions());
     LOG(INFO) << "Set resolution to: " << index;
     format_index_ = index;
     if (index < 0) return VFW_E_INVALIDMEDIATYPE;

@@ -21,6 +21,7 @@
 #include "main_window/advanced_settings_widget.h"
 #include "main_window/calib_widget.h"
 #include "main_window/gl_version.h"
+#include "main_window/stored_settings.h"
 #include "opengl_qt/texture_render_widget.h"
 #include "plugin_interface/plugin_interface.h"
 #include "update_check/update_check.h"
@@ -163,13 +164,14 @@ void MainWindow::InitUi() {
   preview_ = new TextureRenderWidget(preview_container_);
   letterbox_layout_->addWidget(preview_);
 
-  if (QSettings().value("show_welcome", true).toBool()) {
+  const StoredSettings stored = ReadStoredSettings(QSettings(), DefaultBackgroundPath());
+  if (stored.show_welcome) {
     welcome_widget_ = new WelcomeWidget(this);
     welcome_widget_->show();
     connect(welcome_widget_->ok_button_, &QPushButton::pressed, this, &MainWindow::OnWelcomeClosed);
   }
 
-  InitSettings();
+  InitSettings(stored);
   InitAdvancedSettings();
 
   tray_icon_.setIcon(QIcon(":/icon.png"));
@@ -178,9 +180,8 @@ void MainWindow::InitUi() {
 }
 
 void MainWindow::AddToggle(QAbstractButton* button, const QString& label, const QString& key,
-                           bool default_value, Callback callback) {
+                           bool value, Callback callback) {
   if (!callback) throw std::logic_error("AddToggle: empty callback");
-  const bool value = QSettings().value(key, default_value).toBool();
   button->setChecked(value);
   callback(value);
   connect(button, &QAbstractButton::toggled, this,
@@ -195,26 +196,25 @@ void MainWindow::OnToggle(bool checked, const QString& label, const QString& key
   ReportFeatureState();
 }
 
-void MainWindow::AddAmountSlider(QSlider* slider, const QString& key, int default_value,
+void MainWindow::AddAmountSlider(QSlider* slider, int value,
                                  const std::function<void(int)>& apply) {
-  const int value = QSettings().value(key, default_value).toInt();
   slider->setValue(value);
   apply(value);
 }
 
-void MainWindow::InitSettings() {
+void MainWindow::InitSettings(const StoredSettings& stored) {
   VantisolPipeline* pipeline = pipeline_.get();
-  AddToggle(color_correction_button_, "Color Correction", "enable_color_correction", true,
-            [this, pipeline](bool on) {
+  AddToggle(color_correction_button_, "Color Correction", "enable_color_correction",
+            stored.color_correction, [this, pipeline](bool on) {
               pipeline->SetColorCorrection(on);
               // The segmentation history learnt under the old colours is dropped once the new
               // correction has settled.
               QTimer::singleShot(on ? 15000 : 5000, this, &MainWindow::ResetSegmentation);
             });
-  AddToggle(automatic_camera_button_, "Automatic Camera", "enable_automatic_camera", true,
-            [pipeline](bool on) { pipeline->SetAutomaticCamera(on); });
-  AddToggle(background_blur_button_, "Background Blur", "enable_background_blur", false,
-            [this, pipeline](bool on) {
+  AddToggle(automatic_camera_button_, "Automatic Camera", "enable_automatic_camera",
+            stored.automatic_camera, [pipeline](bool on) { pipeline->SetAutomaticCamera(on); });
+  AddToggle(background_blur_button_, "Background Blur", "enable_background_blur",
+            stored.background_blur, [this, pipeline](bool on) {
               if (on) {
                 background_replacement_button_->setChecked(false);
                 pipeline->SetBackgroundMode(1);
@@ -222,13 +222,14 @@ void MainWindow::InitSettings() {
                 pipeline->SetBackgroundMode(0);
               }
             });
-  AddAmountSlider(blur_slider_, "blur_amount", 10,
+  AddAmountSlider(blur_slider_, stored.blur_amount,
                   [pipeline](int value) { pipeline->SetBlurAmount(value); });
   connect(blur_slider_, &QSlider::valueChanged, this, &MainWindow::OnBlurAmountChanged);
   blur_slider_->setVisible(background_blur_button_->isChecked());
 
   AddToggle(background_replacement_button_, "Background Replacement",
-            "enable_background_replacement", false, [this, pipeline](bool on) {
+            "enable_background_replacement", stored.background_replacement,
+            [this, pipeline](bool on) {
               if (on) {
                 background_blur_button_->setChecked(false);
                 pipeline->SetBackgroundMode(2);
@@ -236,24 +237,24 @@ void MainWindow::InitSettings() {
                 pipeline->SetBackgroundMode(0);
               }
             });
-  AddToggle(face_undistortion_button_, "Face Undistortion", "enable_face_undistortion", false,
-            [pipeline](bool on) { pipeline->SetFaceUndistortion(on); });
-  AddAmountSlider(face_undistortion_slider_, "face_undistortion_amount", 25,
+  AddToggle(face_undistortion_button_, "Face Undistortion", "enable_face_undistortion",
+            stored.face_undistortion, [pipeline](bool on) { pipeline->SetFaceUndistortion(on); });
+  AddAmountSlider(face_undistortion_slider_, stored.face_undistortion_amount,
                   [pipeline](int value) { pipeline->SetFaceUndistortionAmount(value); });
   connect(face_undistortion_slider_, &QSlider::valueChanged, this,
           &MainWindow::OnFaceUndistortionAmountChanged);
   face_undistortion_slider_->setVisible(face_undistortion_button_->isChecked());
 
-  AddToggle(gaze_correction_button_, "Gaze Correction", "enable_gaze_correction", false,
-            [pipeline](bool on) { pipeline->SetGazeCorrection(on); });
-  AddAmountSlider(gaze_correction_slider_, "gaze_correction_amount", 30,
+  AddToggle(gaze_correction_button_, "Gaze Correction", "enable_gaze_correction",
+            stored.gaze_correction, [pipeline](bool on) { pipeline->SetGazeCorrection(on); });
+  AddAmountSlider(gaze_correction_slider_, stored.gaze_correction_amount,
                   [pipeline](int value) { pipeline->SetGazeCorrectionAmount(value); });
   connect(gaze_correction_slider_, &QSlider::valueChanged, this,
           &MainWindow::OnGazeCorrectionAmountChanged);
   gaze_correction_slider_->setVisible(gaze_correction_button_->isChecked());
 
   const QString default_background = DefaultBackgroundPath();
-  const QString background = QSettings().value("background_path", default_background).toString();
+  const QString& background = stored.background_path;
   if (!pipeline->SetBackground(background.toStdString())) {
     DisplayError("Could not set background: " + background, false);
     pipeline->SetBackground(default_background.toStdString());
@@ -263,11 +264,11 @@ void MainWindow::InitSettings() {
           &MainWindow::SelectBackground);
   background_replacement_settings_button->setVisible(background_replacement_button_->isChecked());
 
-  AddToggle(video_preview_button_, "Preview Video", "enable_preview", true,
+  AddToggle(video_preview_button_, "Preview Video", "enable_preview", stored.preview,
             [this](bool on) { ShowPreview(on); });
 
-  const int width = QSettings().value("face_template_scale_width", 100).toInt();
-  const int height = QSettings().value("face_template_scale_height", 100).toInt();
+  const int width = stored.face_template_scale_width;
+  const int height = stored.face_template_scale_height;
   pipeline->SetFaceTemplateScale(width, height);
   calib_widget_ = std::make_unique<CalibWidget>(pipeline, width, height);
   connect(calib_button_, &QPushButton::pressed, this, &MainWindow::ShowCalibWidget);

@@ -23,6 +23,7 @@ class CalibWidget;
 class LetterboxLayout;
 class LockedTexture;
 class PluginInterface;
+struct StoredSettings;
 class TextureRenderWidget;
 class UpdateCheck;
 class VantisolPipeline;
@@ -82,17 +83,18 @@ class MainWindow : public QOpenGLWidget, public Ui::SettingsWidget {
   using Callback = std::function<void(bool)>;
 
   void InitUi();
-  void InitSettings();
+  void InitSettings(const StoredSettings& stored);
   void InitAdvancedSettings();
   void ConnectPipeline();
   void OnFrame(std::shared_ptr<LockedTexture> texture, LatencyCalculator latency);
   void OnPipelineError(std::string message);
-  void AddToggle(QAbstractButton* button, const QString& label, const QString& key,
-                 bool default_value, Callback callback);
+  // A feature button: set to its stored value and applied, then toggles drive `callback`, analytics
+  // and the key.
+  void AddToggle(QAbstractButton* button, const QString& label, const QString& key, bool value,
+                 Callback callback);
   void OnToggle(bool checked, const QString& label, const QString& key, const Callback& callback);
   // An amount slider: stored value applied, then moves drive `apply` and the key.
-  void AddAmountSlider(QSlider* slider, const QString& key, int default_value,
-                       const std::function<void(int)>& apply);
+  void AddAmountSlider(QSlider* slider, int value, const std::function<void(int)>& apply);
   void OnBlurAmountChanged(int value);
   void OnFaceUndistortionAmountChanged(int value);
   void OnGazeCorrectionAmountChanged(int value);
