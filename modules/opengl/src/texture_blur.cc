@@ -147,6 +147,10 @@ TextureBlur::TextureBlur() { glGenFramebuffers(1, &framebuffer_); }
 TextureBlur::~TextureBlur() { glDeleteFramebuffers(1, &framebuffer_); }
 
 void TextureBlur::SetKernelSize(int kernel_size) {
+  if (kernel_size > kMaxKernelSize) {
+    LOG(WARNING) << "Blur kernel size " << kernel_size << " limited to " << kMaxKernelSize;
+    kernel_size = kMaxKernelSize;
+  }
   if (kernel_size == kernel_size_) return;
   kernel_size_ = kernel_size;
   // GL objects belong to the render thread's context: drop the program there, at the next Blur.

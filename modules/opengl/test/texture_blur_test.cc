@@ -128,6 +128,23 @@ TEST(TextureBlurTest, UniformImageStaysAndKernelChangeRebuilds) {
   for (int i = 0; i < 800; ++i) ASSERT_NEAR(result.data.get()[i], 77, 1);
 }
 
+TEST(TextureBlurTest, HugeKernelSizeIsLimitedAndStillBlurs) {
+  TextureBlur blur;
+  Image image(Size{20, 10}, Image::Format::kRGBA);
+  std::fill(image.data.get(), image.data.get() + 800, uint8_t(77));
+  Texture source(image), target(Image::Format::kRGBA);
+  test::LogCapture log;
+  blur.SetKernelSize(TextureBlur::kMaxKernelSize);
+  EXPECT_EQ(blur.kernel_size(), TextureBlur::kMaxKernelSize);
+  EXPECT_EQ(log.CountPrefix("WARNING"), 0);
+  blur.SetKernelSize(100000);
+  EXPECT_EQ(blur.kernel_size(), TextureBlur::kMaxKernelSize);
+  EXPECT_EQ(log.Count("WARNING Blur kernel size 100000 limited to 100"), 1);
+  blur.Blur(source, target, nullptr);
+  const Image result = target.Download();
+  for (int i = 0; i < 800; ++i) ASSERT_NEAR(result.data.get()[i], 77, 1);
+}
+
 TEST(TextureBlurTest, MaskedPersonNeverBleeds) {
   TextureBlur blur;
   blur.SetKernelSize(5);

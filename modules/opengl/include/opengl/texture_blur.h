@@ -28,8 +28,11 @@ class TextureBlur {
   TextureBlur& operator=(const TextureBlur&) = delete;
 
   void Blur(Texture& source_texture, Texture& target_texture, Texture* alpha_texture);
-  // May run on another thread than Blur: the old program is released at the next Blur.
+  // May run on another thread than Blur: the old program is released at the next Blur. Sizes
+  // above kMaxKernelSize (a hand-edited setting, say) are limited to it: the program unrolls one
+  // step per tap, and a huge one would stall the render thread in the shader compiler.
   void SetKernelSize(int kernel_size);
+  static constexpr int kMaxKernelSize = 100;
   int kernel_size() const { return kernel_size_; }
 
  private:
