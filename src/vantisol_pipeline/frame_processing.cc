@@ -2,6 +2,8 @@
 #include <cstring>
 #include <opencv2/imgproc.hpp>
 
+#include "algorithms/crop_renderer.h"
+#include "algorithms/face_cropper.h"
 #include "algorithms/renderer.h"
 #include "imgproc_opencv/color_corrector_hardware.h"
 #include "imgproc_opencv/color_corrector_software.h"
@@ -68,15 +70,22 @@ void VantisolPipeline::ProcessFrame(std::shared_ptr<const ImageData> frame) {
 
   gpu.face_tracker->Update(stable);
   Probe("face tracking", *frame);
-  // The automatic camera plugs in here: with automatic_camera_ on, FaceCropper::Update of the
-  // frame's colour picture, the stabilised faces and the output size gives the tiles.
-  const bool has_tiles = false;
+  std::vector<CropTile> tiles;
+  if (automatic_camera_ && face_cropper_) {
+    tiles = face_cropper_->Update(frame->color, faces, output_size_);
+    Probe("cropper", *frame);
+  }
+  const bool has_tiles = !tiles.empty();
+  // With tiles the faces are rendered at the camera's size and the tiles pick from that.
   const Size render_size = has_tiles ? gpu.composed.size() : output_size_;
   gpu.renderer->Render(gpu.composed, *gpu.depth, stable, *gpu.face_tracker, render_size);
   Probe("renderer", *frame);
   latency.Checkpoint("Cropper");
-  // With tiles, CropRenderer::Draw from the Renderer's output at the output size makes the result.
-  const Texture& result = gpu.renderer->output();
+  if (has_tiles) {
+    gpu.crop_renderer->Draw(gpu.renderer->output(), tiles, output_size_);
+    Probe("crop renderer", *frame);
+  }
+  const Texture& result = has_tiles ? gpu.crop_renderer->output() : gpu.renderer->output();
   latency.Checkpoint("Pipeline");
   {
     auto output = gpu.output->Lock();

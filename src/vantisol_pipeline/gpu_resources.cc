@@ -31,6 +31,7 @@ GpuResources::GpuResources()
       mask_processor(kMaskShader),
       bilateral_filter(std::make_unique<BilateralFilter>()),
       depth_projection(std::make_unique<DepthProjection>()),
+      crop_renderer(std::make_unique<CropRenderer>()),
       face_tracker(std::make_unique<FaceTracker>()),
       renderer(std::make_unique<Renderer>()),
       replacement(std::make_unique<Texture>(Image::Format::kRGB)),

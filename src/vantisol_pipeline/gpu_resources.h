@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "algorithms/crop_renderer.h"
 #include "algorithms/renderer.h"
 #include "algorithms/temporal_segmenter.h"
 #include "face_tracking/face_tracker.h"
@@ -42,7 +43,7 @@ struct GpuResources {
   opengl::PixelProcessor mask_processor;
   std::unique_ptr<BilateralFilter> bilateral_filter;
   std::unique_ptr<DepthProjection> depth_projection;
-  // The automatic camera's crop renderer sits here once it exists.
+  std::unique_ptr<CropRenderer> crop_renderer;
   std::unique_ptr<FaceTracker> face_tracker;
   std::unique_ptr<Renderer> renderer;
   std::unique_ptr<Texture> replacement;

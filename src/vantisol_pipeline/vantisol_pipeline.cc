@@ -3,6 +3,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <stdexcept>
 
+#include "algorithms/face_cropper.h"
 #include "algorithms/renderer.h"
 #include "imgproc_opencv/color_corrector_hardware.h"
 #include "imgproc_opencv/color_corrector_software.h"
@@ -66,7 +67,7 @@ void VantisolPipeline::RunWithSize(Size size, bool playback) {
     return;
   }
   output_size_ = size;
-  // The automatic camera starts afresh here: a new cropper for the new size.
+  face_cropper_ = std::make_unique<FaceCropper>();
   if (camera_) return;
 
   auto cameras = create_cameras_();

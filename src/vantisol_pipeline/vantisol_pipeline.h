@@ -24,6 +24,7 @@ namespace vantisol {
 class BilateralFilter;
 class ColorCorrectorHardware;
 class ColorCorrectorSoftware;
+class FaceCropper;
 class FaceTracker;
 class LockedTexture;
 class Renderer;
@@ -150,7 +151,8 @@ class VantisolPipeline {
   Size output_size_;
   std::shared_ptr<ColorCorrectorSoftware> color_corrector_software_;
   std::shared_ptr<ColorCorrectorHardware> color_corrector_hardware_;
-  // The automatic camera's cropper lives here.
+  // Made anew on each size change, so that framing starts afresh.
+  std::unique_ptr<FaceCropper> face_cropper_;
   FaceTrackingStabilizer face_tracking_stabilizer_{7.5f};
   FpsCalculator fps_calculator_;
   std::atomic<double> fps_{0.0};

@@ -212,6 +212,8 @@ class Runner {
     Second& s = seconds_[second];
     ++s.frames;
     if (truth.camera_face_y >= 0) s.camera_y += truth.camera_face_y, ++s.camera_count;
+    // The fixed mapping below does not hold for the automatic camera's moving views.
+    if (settings.automatic_camera) return;
     const uint8_t* p = image.data.get();
     // Output face brightness (BT.601 luma in video range) in the true boxes' middle thirds.
     double sum = 0;

@@ -20,13 +20,8 @@ namespace {
 
 using test::TrueFrame;
 
-// One person, then a second one walking in from the right at 1.15 m; no lost or renamed faces.
-const char kTwoPeople[] =
-    R"({"second_person_enter": 0, "second_person_leave": 60, "lose_face_at": 100,
-        "rename_every": 100})";
-const char kOnePerson[] =
-    R"({"second_person_enter": 100, "second_person_leave": 101, "lose_face_at": 100,
-        "rename_every": 100})";
+using test::kOnePerson;
+using test::kTwoPeople;
 
 struct Box {
   float x0, y0, x1, y1;
@@ -92,14 +87,6 @@ void GazeOn(Renderer& renderer) {
 void UndistortionOn(Renderer& renderer, int amount) {
   renderer.enable_face_undistortion_ = true;
   renderer.face_undistortion_amount_ = amount;
-}
-
-// `count` frames after `skip`, all of them or none.
-std::vector<TrueFrame> Capture(int count, int skip, const char* scenario) {
-  auto frames = test::CaptureFrames(count, false, skip, scenario);
-  EXPECT_EQ(frames.size(), size_t(count));
-  if (frames.size() != size_t(count)) frames.clear();
-  return frames;
 }
 
 // The tracker and renderers fed frame by frame, as the render thread does.
@@ -172,7 +159,7 @@ TEST(FaceWeightsTest, AngleDistanceAndFadeOnBothSidesOfTheirThresholds) {
 // One person for 45 frames from the start of the script: the fade-in, then the effects at full
 // weight; the output is compared with an effects-off renderer fed alike.
 TEST(FaceRenderingTest, EffectsChangeOnlyTheFaceAndFadeInOverReliableFrames) {
-  const auto frames = Capture(45, 0, kOnePerson);
+  const auto frames = test::CaptureAll(45, 0, kOnePerson);
   ASSERT_FALSE(frames.empty());
   const Size color = frames[0].frame->color.size;
   FaceRun run(color);
@@ -226,7 +213,7 @@ TEST(FaceRenderingTest, EffectsChangeOnlyTheFaceAndFadeInOverReliableFrames) {
 // A 16:9 picture shown at 4:3: the central band, and the effects confined to the face's place in
 // it.
 TEST(FaceRenderingTest, NarrowOutputKeepsTheEffectsOnTheFace) {
-  const auto frames = Capture(35, 0, kOnePerson);
+  const auto frames = test::CaptureAll(35, 0, kOnePerson);
   ASSERT_FALSE(frames.empty());
   const Size color = frames[0].frame->color.size;
   const Size output{640, 480};
@@ -254,7 +241,7 @@ TEST(FaceRenderingTest, NarrowOutputKeepsTheEffectsOnTheFace) {
 // Two people: the near one gets both effects, the one at 1.15 m only the gaze correction, since
 // undistortion fades out with distance.
 TEST(FaceRenderingTest, TwoFacesEachChangedInTheirOwnBoxAndTheFarOneNotUndistorted) {
-  const auto frames = Capture(40, 60, kTwoPeople);
+  const auto frames = test::CaptureAll(40, 60, kTwoPeople);
   ASSERT_FALSE(frames.empty());
   const Size color = frames[0].frame->color.size;
   FaceRun run(color);
@@ -332,7 +319,7 @@ TEST(FaceRenderingTest, TwoFacesEachChangedInTheirOwnBoxAndTheFarOneNotUndistort
 // The pipeline's switches reach the renderer: gaze correction set before the render thread builds
 // its resources, undistortion switched on and gaze correction off while frames flow.
 TEST(FaceRenderingTest, PipelineSwitchesReachTheRenderer) {
-  const auto frames = Capture(32, 0, kOnePerson);
+  const auto frames = test::CaptureAll(32, 0, kOnePerson);
   ASSERT_FALSE(frames.empty());
   test::PipelineRig plain({1280, 720}, false), effects({1280, 720}, false);
   for (test::PipelineRig* rig : {&plain, &effects}) rig->pipeline->SetColorCorrection(false);
@@ -367,7 +354,7 @@ TEST(FaceRenderingTest, PipelineSwitchesReachTheRenderer) {
 // The debug views: landmark points where the colour camera sees the landmarks (projected here on
 // the CPU), the lit mesh drawn with the effects off, and the depth map.
 TEST(FaceRenderingTest, DebugViewsDrawLandmarksMeshAndDepthMap) {
-  const auto frames = Capture(3, 0, kOnePerson);
+  const auto frames = test::CaptureAll(3, 0, kOnePerson);
   ASSERT_FALSE(frames.empty());
   const Size color = frames[0].frame->color.size;
   FaceRun run(color);
@@ -424,7 +411,7 @@ TEST(FaceRenderingTest, DebugViewsDrawLandmarksMeshAndDepthMap) {
 // A tall output keeps a narrow central band whose left border cuts the face: the turned face fades
 // out toward that border instead of smearing the band's first column over it.
 TEST(FaceRenderingTest, FaceCutByThePictureBorderFadesOut) {
-  const auto frames = Capture(25, 0, kOnePerson);
+  const auto frames = test::CaptureAll(25, 0, kOnePerson);
   ASSERT_FALSE(frames.empty());
   const Size color = frames[0].frame->color.size;
   const Size output{color.height / 2, color.height};

@@ -12,6 +12,20 @@
 
 namespace vantisol::test {
 
+const char kTwoPeople[] =
+    R"({"second_person_enter": 0, "second_person_leave": 60, "lose_face_at": 100,
+        "rename_every": 100})";
+const char kOnePerson[] =
+    R"({"second_person_enter": 100, "second_person_leave": 101, "lose_face_at": 100,
+        "rename_every": 100})";
+
+std::vector<TrueFrame> CaptureAll(int count, int skip, const char* scenario) {
+  auto frames = CaptureFrames(count, false, skip, scenario);
+  EXPECT_EQ(frames.size(), size_t(count));
+  if (frames.size() != size_t(count)) frames.clear();
+  return frames;
+}
+
 std::vector<TrueFrame> CaptureFrames(int count, bool segmentation, int skip,
                                      const std::string& scenario) {
   ScopedScenario scoped(scenario);
@@ -84,6 +98,8 @@ PipelineRig::PipelineRig(Size output_size, bool start) : output_size_(output_siz
         }
         condition_.notify_all();
       });
+  // The other stages are checked on the whole picture; the automatic camera's tests turn it on.
+  pipeline->SetAutomaticCamera(false);
   if (start) Start();
 }
 

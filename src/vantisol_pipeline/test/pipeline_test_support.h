@@ -30,6 +30,14 @@ struct TrueFrame {
 std::vector<TrueFrame> CaptureFrames(int count, bool segmentation, int skip = 0,
                                      const std::string& scenario = "{}");
 
+// One person, then a second one walking in from the right at 1.15 m and leaving after 60 s; and
+// one person alone. No lost or renamed faces in either.
+extern const char kTwoPeople[];
+extern const char kOnePerson[];
+
+// `count` frames after `skip` of a scenario, all of them or none (a failed expectation then).
+std::vector<TrueFrame> CaptureAll(int count, int skip, const char* scenario);
+
 // Points the simulated runtime at a scenario (unpaced unless it says so) while it lives.
 class SimulatedScenario {
  public:
@@ -90,7 +98,7 @@ class FeedCamera : public Camera {
 };
 
 // A pipeline with its render thread running over a FeedCamera, and a subscriber that reads every
-// output back on the render thread.
+// output back on the render thread. The automatic camera starts off.
 class PipelineRig {
  public:
   explicit PipelineRig(Size output_size = {1280, 720}, bool start = true);
