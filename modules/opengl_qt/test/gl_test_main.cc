@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "gl_test.h"
+#include "leak_check.h"
 #include "opengl_qt/opengl_context.h"
 
 namespace vantisol {
@@ -68,6 +69,7 @@ extern "C" int __lsan_is_turned_off() { return 1; }
 
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
+  vantisol::test::SkipLeakCheckInChildren();
   el::Loggers::reconfigureAllLoggers(el::ConfigurationType::ToStandardOutput, "false");
   el::Helpers::installLogDispatchCallback<vantisol::test::Recorder>("test-recorder");
   QApplication application(argc, argv);
