@@ -2,15 +2,11 @@
 // (read-back, flip and copy into the data block), and the read-back alone for comparison. The
 // channel lives in a private object folder, so a running program is not disturbed.
 #include <benchmark/benchmark.h>
-#include <stdlib.h>
 
-#include <QApplication>
 #include <cstdio>
-#include <filesystem>
 #include <random>
 
 #include "opengl/locked_texture.h"
-#include "opengl_qt/opengl_context.h"
 #include "plugin_interface/plugin_interface.h"
 #include "utils/logging.h"
 
@@ -57,22 +53,3 @@ BENCHMARK(BM_ReadBackOnly)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 }  // namespace vantisol
-
-int main(int argc, char** argv) {
-  el::Loggers::reconfigureAllLoggers(el::ConfigurationType::ToStandardOutput, "false");
-  char folder[] = "/tmp/vantisol-bench-XXXXXX";
-  if (mkdtemp(folder) == nullptr) return 1;
-  setenv("XDG_RUNTIME_DIR", folder, 1);
-  {
-    QApplication application(argc, argv);
-    vantisol::OpenGLContext context(false);
-    context.CreateContext();
-    context.SetContext();
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-  }
-  std::error_code ignored;
-  std::filesystem::remove_all(folder, ignored);
-  return 0;
-}

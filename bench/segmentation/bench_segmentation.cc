@@ -240,8 +240,8 @@ void QualityReport(int seconds) {
         // Pictures for a developer: mask, truth and colour of every 30th frame.
         const char* folder = std::getenv("VANTISOL_SEGMENTATION_PICTURES");
         if (folder != nullptr && n % 30 == 15) {
-          const std::string name = std::string(folder) + "/" + (history ? "on_" : "off_") +
-                                   std::to_string(n);
+          const std::string name =
+              std::string(folder) + "/" + (history ? "on_" : "off_") + std::to_string(n);
           test::WritePng(name + "_mask.png", mask, {1280, 720});
           test::WritePng(name + "_truth.png", truth, {1280, 720});
           test::WritePng(name + "_trimap.png", stage.Trimap(), {1280, 720});
