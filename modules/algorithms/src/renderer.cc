@@ -227,8 +227,12 @@ void Renderer::Resize(Size color, Size depth, Size output) {
   output_size_ = output;
   crop_size_ = color;
   const float output_aspect = static_cast<float>(output.width) / output.height;
-  if (output_aspect < static_cast<float>(color.width) / color.height) {
+  const float color_aspect = static_cast<float>(color.width) / color.height;
+  // Narrow whichever side is too long, so neither a wide nor a tall picture is stretched.
+  if (output_aspect < color_aspect) {
     crop_size_.width = static_cast<int>(color.height * output_aspect);
+  } else if (output_aspect > color_aspect) {
+    crop_size_.height = static_cast<int>(color.width / output_aspect);
   }
   output_texture_.Resize(output);
   shadow_texture_.Resize(output);
@@ -248,11 +252,13 @@ void Renderer::Render(const Texture& color, const Texture& depth,
              output_size != output_size_) {
     Resize(color.size(), frame->depth.size, output_size);
   }
-  const int offset = (color_size_.width - crop_size_.width) / 2;
+  const int x_offset = (color_size_.width - crop_size_.width) / 2;
+  const int y_offset = (color_size_.height - crop_size_.height) / 2;
   Calibration calibration = frame->color.calibration;
-  calibration.K[2] -= static_cast<float>(offset);
+  calibration.K[2] -= static_cast<float>(x_offset);
+  calibration.K[5] -= static_cast<float>(y_offset);
   camera_->Update(crop_size_, calibration);
-  texture_copy_->Copy(color.id(), color_crop_texture_.id(), offset, 0, crop_size_.width,
+  texture_copy_->Copy(color.id(), color_crop_texture_.id(), x_offset, y_offset, crop_size_.width,
                       crop_size_.height);
 
   ViewportGuard viewport(output_size_);
