@@ -19,7 +19,7 @@ extern char** environ;
 
 namespace vantisol::test {
 
-void ChildProcess::StartWaiting() { deadline_ = std::chrono::steady_clock::now() + kLimit; }
+void ChildProcess::StartWaiting() { deadline_ = std::chrono::steady_clock::now() + limit_; }
 
 std::string ChildProcess::ReadLine() {
   StartWaiting();
@@ -67,7 +67,8 @@ int ChildProcess::Finish() {
 
 #if defined(_WIN32)
 
-ChildProcess::ChildProcess(const std::vector<std::string>& arguments) {
+ChildProcess::ChildProcess(const std::vector<std::string>& arguments, std::chrono::seconds limit)
+    : limit_(limit) {
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE child_input = nullptr;
   HANDLE child_output = nullptr;
@@ -154,7 +155,8 @@ void ChildProcess::Kill() {
 
 #else
 
-ChildProcess::ChildProcess(const std::vector<std::string>& arguments) {
+ChildProcess::ChildProcess(const std::vector<std::string>& arguments, std::chrono::seconds limit)
+    : limit_(limit) {
   int to_child[2];
   int from_child[2];
   if (pipe2(to_child, O_CLOEXEC) != 0 || pipe2(from_child, O_CLOEXEC) != 0) {

@@ -15,13 +15,15 @@
 
 namespace vantisol::test {
 
-// Every call that waits for the child gives up after kLimit, notes that in output() and returns
-// as if the output had ended (a hung child is then killed), so that a test fails in seconds.
+// Every call that waits for the child gives up after its limit (kLimit unless a test that starts a
+// whole program asks for more), notes that in output() and returns as if the output had ended (a
+// hung child is then killed), so that a test fails in seconds.
 class ChildProcess {
  public:
   static constexpr std::chrono::seconds kLimit{20};
 
-  explicit ChildProcess(const std::vector<std::string>& arguments);
+  explicit ChildProcess(const std::vector<std::string>& arguments,
+                        std::chrono::seconds limit = kLimit);
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
@@ -53,6 +55,7 @@ class ChildProcess {
   int input_ = -1;
   int output_pipe_ = -1;
 #endif
+  std::chrono::seconds limit_;
   std::chrono::steady_clock::time_point deadline_;
   void StartWaiting();
   std::string NextLine();

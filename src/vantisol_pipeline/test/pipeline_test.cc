@@ -303,9 +303,10 @@ TEST(PipelineProcessTest, StartUpFailureReachesTheWaitingThreadAndTheErrorSignal
 // reads the frames out of the shared memory; what it gets is the output, pixel for pixel.
 TEST(PipelineProcessTest, FramesReachAChannelClientInAnotherProcess) {
   ScopedRuntimeFolder folder;
-  test::ChildProcess runner({"/usr/bin/timeout", "240", VANTISOL_PIPELINE_RUN, "--frames", "12",
-                             "--client", "--size", "320x240", "--png-every", "12", "--out",
-                             folder.str()});
+  test::ChildProcess runner(
+      {"/usr/bin/timeout", "240", VANTISOL_PIPELINE_RUN, "--frames", "12", "--client", "--size",
+       "320x240", "--png-every", "12", "--out", folder.str()},
+      std::chrono::seconds(240));
   EXPECT_EQ(runner.Finish(), 0) << runner.output();
   // The render thread may finish one more frame while the runner stops.
   std::smatch report;
