@@ -70,9 +70,9 @@ const char kUsage[] = R"(pipeline_run [options]
                         correction, face undistortion, automatic camera and bilateral filter
                         (the per-second quality report is then left out)
   --monitor             once a second print "monitor <second> rss_kb <kB> fds <n> gl <textures>
-                        <buffers> <framebuffers> log_lines <n> frames <n>": resident memory, open
-                        file descriptors, GL names made since the first second and log lines and
-                        output frames so far
+                        <buffers> <framebuffers> live <t> <b> <f> log_lines <n> frames <n>":
+                        resident memory, open file descriptors, GL names made since the first
+                        second, GL objects alive, log lines and output frames so far
 )";
 
 struct Options {
@@ -465,11 +465,14 @@ int Run(int argc, char** argv) {
       if (options.monitor && now >= next_second) {
         const ProcessResources resources = ProcessResources::Read();
         const auto gl = runner.gl_names().MadeSinceFirst();
+        const auto live = runner.gl_names().Live();
         Say("monitor " + std::to_string(second++) + " rss_kb " +
             std::to_string(resources.resident_kb) + " fds " + std::to_string(resources.open_files) +
             " gl " + std::to_string(gl[0]) + " " + std::to_string(gl[1]) + " " +
-            std::to_string(gl[2]) + " log_lines " + std::to_string(LogLineCounter::lines()) +
-            " frames " + std::to_string(runner.outputs()));
+            std::to_string(gl[2]) + " live " + std::to_string(live[0]) + " " +
+            std::to_string(live[1]) + " " + std::to_string(live[2]) + " log_lines " +
+            std::to_string(LogLineCounter::lines()) + " frames " +
+            std::to_string(runner.outputs()));
         runner.RequestGlProbe();
         next_second += std::chrono::seconds(1);
       }

@@ -39,12 +39,26 @@ void GlNameProbe::Probe() {
   glDeleteBuffers(1, &names[1]);
   glGenFramebuffers(1, &names[2]);
   glDeleteFramebuffers(1, &names[2]);
+  // Live objects: every name below the next free one that still names an object (a texture or
+  // buffer of the share group, a framebuffer of this context).
+  int64_t live[3] = {0, 0, 0};
+  for (GLuint name = 1; name < names[0]; ++name) live[0] += glIsTexture(name) == GL_TRUE;
+  for (GLuint name = 1; name < names[1]; ++name) live[1] += glIsBuffer(name) == GL_TRUE;
+  for (GLuint name = 1; name < names[2]; ++name) live[2] += glIsFramebuffer(name) == GL_TRUE;
   const bool first = probes_ == 0;
   for (int i = 0; i < 3; ++i) {
     if (first) first_[i] = names[i];
     last_[i] = names[i];
+    live_[i] = live[i];
   }
   ++probes_;
+}
+
+std::array<int64_t, 3> GlNameProbe::Live() const {
+  std::array<int64_t, 3> live{-1, -1, -1};
+  if (probes_ == 0) return live;
+  for (int i = 0; i < 3; ++i) live[i] = live_[i];
+  return live;
 }
 
 std::array<int64_t, 3> GlNameProbe::MadeSinceFirst() const {

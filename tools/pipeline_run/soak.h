@@ -20,16 +20,18 @@ struct ProcessResources {
 
 // The next free texture, buffer and framebuffer names of the current context. Mesa hands out names
 // above the highest ever used, so each probe moves every name by one; a rise beyond the number of
-// probes is an object made and, when it does not stop, one leaked.
+// probes is an object made; the live count tells whether it was deleted again.
 class GlNameProbe {
  public:
   // Render thread, with its context current.
   void Probe();
   // Any thread: names made since the first probe, less the probes' own; -1 before two probes.
   std::array<int64_t, 3> MadeSinceFirst() const;
+  // Any thread: the objects alive at the last probe; -1 before the first.
+  std::array<int64_t, 3> Live() const;
 
  private:
-  std::array<std::atomic<int64_t>, 3> first_{}, last_{};
+  std::array<std::atomic<int64_t>, 3> first_{}, last_{}, live_{};
   std::atomic<int64_t> probes_{0};
 };
 
