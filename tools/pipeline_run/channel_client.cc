@@ -1,5 +1,6 @@
 #include "channel_client.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -30,6 +31,9 @@ int RunChannelClient(int width, int height, int png_every, const std::string& fo
   std::vector<uint8_t> frame(bytes);
   int received = 0, saved = 0;
   double mean = 0;
+  // Frames taken in each whole second since the first frame.
+  std::vector<int> per_second;
+  std::chrono::steady_clock::time_point first;
   while (!finished) {
     {
       auto image = channel.Lock();
@@ -38,7 +42,11 @@ int RunChannelClient(int width, int height, int png_every, const std::string& fo
         if (data != nullptr) {
           std::memcpy(frame.data(), data, bytes);
           image.set_new_frame(false);
-          ++received;
+          const auto now = std::chrono::steady_clock::now();
+          if (received++ == 0) first = now;
+          const size_t second = size_t(std::chrono::duration<double>(now - first).count());
+          if (per_second.size() <= second) per_second.resize(second + 1, 0);
+          ++per_second[second];
         }
       }
     }
@@ -55,7 +63,16 @@ int RunChannelClient(int width, int height, int png_every, const std::string& fo
   }
   input.join();
   if (received > 0) mean = cv::mean(cv::Mat(1, int(bytes), CV_8UC1, frame.data()))[0];
-  std::cout << "received " << received << " mean " << mean << std::endl;
+  std::cout << "received " << received << " mean " << mean;
+  // The last second is cut short by the end of the run; the first ten hold the start-up.
+  if (per_second.size() > 12) {
+    per_second.pop_back();
+    per_second.erase(per_second.begin(), per_second.begin() + 10);
+    std::sort(per_second.begin(), per_second.end());
+    std::cout << " per second over " << per_second.size() << " s: min " << per_second.front()
+              << " median " << per_second[per_second.size() / 2] << " max " << per_second.back();
+  }
+  std::cout << std::endl;
   return 0;
 }
 

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <opencv2/imgcodecs.hpp>
@@ -27,6 +28,7 @@
 #include "opengl/locked_texture.h"
 #include "opengl_qt/opengl_context.h"
 #include "plugin_interface/plugin_interface.h"
+#include "soak.h"
 #include "utils/logging.h"
 #include "vantisol_pipeline/vantisol_pipeline.h"
 #include "watermark_renderer/watermark_renderer.h"
@@ -43,6 +45,7 @@ void Say(const std::string& line) {
 
 const char kUsage[] = R"(pipeline_run [options]
   --frames N            output frames to run (300)
+  --seconds S           run for S seconds instead (the frame count is then ignored)
   --size WxH            output size (1280x720)
   --scenario FILE       simulated camera scenario (default: unpaced)
   --png-every K         write every K-th output as PNG into --out (0: none)
@@ -63,6 +66,13 @@ const char kUsage[] = R"(pipeline_run [options]
                         --size and reads the frames back out of the shared memory (the
                         pipeline starts at 1280x720 and follows the client's request)
   --log                 print the program's log lines
+  --cycle-effects N     every N seconds switch colour correction, background mode, gaze
+                        correction, face undistortion, automatic camera and bilateral filter
+                        (the per-second quality report is then left out)
+  --monitor             once a second print "monitor <second> rss_kb <kB> fds <n> gl <textures>
+                        <buffers> <framebuffers> live <t> <b> <f> log_lines <n> frames <n>":
+                        resident memory, open file descriptors, GL names made since the first
+                        second, GL objects alive, log lines and output frames so far
 )";
 
 struct Options {
@@ -73,6 +83,9 @@ struct Options {
   std::string out = ".";
   bool log = false;
   bool client = false;
+  int seconds = 0;
+  int cycle_effects = 0;
+  bool monitor = false;
 };
 
 bool ParseSize(const std::string& text, Size* size) {
@@ -102,6 +115,12 @@ bool Parse(int argc, char** argv, Options* options, VantisolPipeline* pipeline) 
       options->log = true;
     else if (a == "--client")
       options->client = true;
+    else if (a == "--seconds")
+      options->seconds = number();
+    else if (a == "--cycle-effects")
+      options->cycle_effects = number();
+    else if (a == "--monitor")
+      options->monitor = true;
     else if (a == "--mode")
       pipeline->SetBackgroundMode(number());
     else if (a == "--blur")
@@ -177,6 +196,7 @@ class Runner {
 
   // Render thread, after the frame's result is in the output texture.
   void OnProbe(const char* stage, const ImageData& frame) {
+    if (std::string(stage) == "start" && probe_gl_.exchange(false)) gl_names_.Probe();
     if (std::string(stage) != "copy") return;
     time_stamp_ = frame.color.time_stamp;
     color_size_ = frame.color.size;
@@ -187,6 +207,12 @@ class Runner {
                 const VantisolPipeline::Settings& settings) {
     watermark_.Render(texture);
     writer_->Process(texture, latency);
+    // With the effects switching, the measurements below would mix settings.
+    if (options_.cycle_effects > 0 && options_.png_every == 0) {
+      ++outputs_;
+      condition_.notify_all();
+      return;
+    }
     Image image;
     {
       auto loan = texture->Lock();
@@ -310,6 +336,9 @@ class Runner {
     return error_;
   }
   int outputs() const { return outputs_; }
+  // The next frame's start probes the GL names.
+  void RequestGlProbe() { probe_gl_ = true; }
+  const GlNameProbe& gl_names() const { return gl_names_; }
 
   void set_truth(std::unique_ptr<TruthRecorder> truth) { truth_ = std::move(truth); }
   void set_has_background(bool value) { has_background_ = value; }
@@ -325,6 +354,8 @@ class Runner {
   std::map<int, Second> seconds_;
   cv::Mat previous_mask_, previous_real_;
   std::atomic<int> outputs_{0};
+  std::atomic<bool> probe_gl_{false};
+  GlNameProbe gl_names_;
   std::mutex mutex_;
   std::condition_variable condition_;
   bool failed_ = false;
@@ -354,6 +385,7 @@ int Run(int argc, char** argv) {
   }
   el::Loggers::reconfigureAllLoggers(el::ConfigurationType::ToStandardOutput,
                                      options.log ? "true" : "false");
+  if (options.monitor) LogLineCounter::Install();
   std::filesystem::path scenario_file;
   if (options.scenario.empty()) {
     scenario_file = std::filesystem::temp_directory_path() /
@@ -404,21 +436,51 @@ int Run(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
     // As the window does: the client's size once one is attached, else the size asked for.
     const Size requested = writer->requested_size();
-    pipeline.RunWithSize(options.client        ? Size{1280, 720}
-                         : requested.width > 0 ? requested
-                                               : options.size,
-                         false);
+    Size running = options.client        ? Size{1280, 720}
+                   : requested.width > 0 ? requested
+                                         : options.size;
+    pipeline.RunWithSize(running, false);
     {
       auto camera = pipeline.camera();
       if (auto* real = dynamic_cast<CameraRealSense*>(camera.get()))
         runner.set_truth(std::make_unique<TruthRecorder>(real));
     }
     // The window follows the writer's size signal; here the size is polled.
-    const auto deadline = start + std::chrono::seconds(600);
-    while (!runner.WaitForOutputs(options.frames, std::chrono::milliseconds(50))) {
+    const auto deadline = start + std::chrono::seconds(std::max(600, options.seconds + 120));
+    const auto end = start + std::chrono::seconds(options.seconds);
+    const int frames = options.seconds > 0 ? std::numeric_limits<int>::max() : options.frames;
+    EffectCycler cycler(&pipeline);
+    auto next_cycle = start + std::chrono::seconds(options.cycle_effects);
+    auto next_second = start;
+    int second = 0;
+    while (!runner.WaitForOutputs(frames, std::chrono::milliseconds(50))) {
+      const auto now = std::chrono::steady_clock::now();
+      if (options.seconds > 0 && now >= end) break;
+      // Only a change, as the window's size signal brings: every call writes a log line.
       const Size size = writer->requested_size();
-      if (size.width > 0 && size.height > 0) pipeline.RunWithSize(size, false);
-      if (std::chrono::steady_clock::now() > deadline) {
+      if (size.width > 0 && size.height > 0 && !(size == running)) {
+        running = size;
+        pipeline.RunWithSize(size, false);
+      }
+      if (options.monitor && now >= next_second) {
+        const ProcessResources resources = ProcessResources::Read();
+        const auto gl = runner.gl_names().MadeSinceFirst();
+        const auto live = runner.gl_names().Live();
+        Say("monitor " + std::to_string(second++) + " rss_kb " +
+            std::to_string(resources.resident_kb) + " fds " + std::to_string(resources.open_files) +
+            " gl " + std::to_string(gl[0]) + " " + std::to_string(gl[1]) + " " +
+            std::to_string(gl[2]) + " live " + std::to_string(live[0]) + " " +
+            std::to_string(live[1]) + " " + std::to_string(live[2]) + " log_lines " +
+            std::to_string(LogLineCounter::lines()) + " frames " +
+            std::to_string(runner.outputs()));
+        runner.RequestGlProbe();
+        next_second += std::chrono::seconds(1);
+      }
+      if (options.cycle_effects > 0 && now >= next_cycle) {
+        Say(cycler.Step());
+        next_cycle += std::chrono::seconds(options.cycle_effects);
+      }
+      if (now > deadline) {
         runner.Fail("time-out after " + std::to_string(runner.outputs()) + " frames");
         break;
       }
@@ -426,7 +488,7 @@ int Run(int argc, char** argv) {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const std::string error = runner.error();
-    if (!error.empty() && runner.outputs() < options.frames) {
+    if (!error.empty() && (options.seconds > 0 || runner.outputs() < options.frames)) {
       Say("error: " + error);
       result = 1;
     }
@@ -438,6 +500,8 @@ int Run(int argc, char** argv) {
   }
   // The render thread stops before the subscriber it calls goes away.
   owned_pipeline.reset();
+  // The client's count includes the frames made while the pipeline stopped.
+  if (options.monitor) Say("frames made in all " + std::to_string(runner.outputs()));
   runner.Report();
   if (client) {
     const int code = client->Finish();
