@@ -133,7 +133,7 @@ TEST_F(MainWindowTest, FreshStoreStartsWithTheDefaultsAndTheWelcome) {
   // The default picture is looked for beside the program; it is absent here, so the error box
   // names the path, and the default is stored.
   const QString expected = QCoreApplication::applicationDirPath() + "/background.jpg";
-  ASSERT_TRUE(WaitFor([&] { return !closer.boxes().isEmpty(); }, 3000));
+  ASSERT_TRUE(WaitFor([&] { return !closer.boxes().isEmpty(); }, 20000));
   EXPECT_EQ(closer.boxes().value(0), "Error|Could not set background: " + expected);
   EXPECT_EQ(Stored("background_path").toString(), expected);
   EXPECT_TRUE(WaitFor([&] {
