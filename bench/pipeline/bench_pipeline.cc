@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "camera/camera_realsense.h"
+#include "null_camera.h"
 #include "opengl/locked_texture.h"
 #include "opengl_qt/opengl_context.h"
 #include "plugin_interface/plugin_interface.h"
@@ -56,7 +57,7 @@ std::vector<std::shared_ptr<const ImageData>> Record(int count, const std::strin
 
 // Plays the recorded frames round and round on its own thread, as fast as they are taken, with
 // time stamps that keep running.
-class ReplayCamera : public Camera {
+class ReplayCamera : public test::NullCamera {
  public:
   explicit ReplayCamera(const std::vector<std::shared_ptr<const ImageData>>* frames)
       : frames_(frames) {}
@@ -79,31 +80,12 @@ class ReplayCamera : public Camera {
     running_ = false;
     if (thread_.joinable()) thread_.join();
   }
-  void Reset() override {}
   Size ColorResolution() override { return {1280, 720}; }
   std::vector<Size> ColorResolutions() override { return {{1280, 720}}; }
-  void SetColorResolution(Size) override {}
   Size DepthmapResolution() override { return {640, 480}; }
   std::vector<Size> DepthmapResolutions() override { return {{640, 480}}; }
-  void SetDepthmapResolution(Size) override {}
-  void SetColorBrightness(float) override {}
-  float ColorBrightness() override { return 50; }
-  void GetColorBrightnessRange(float* min, float* max) override { *min = 0, *max = 100; }
-  float BrightnessControlGain() override { return 0.05f; }
-  int64_t BrightnessControlInterval() override { return 250000000; }
-  void EnableFaceTracking() override {}
-  void EnableDepthmap() override {}
-  void EnableSegmentation(bool) override {}
-  void EnableDepthProjection() override {}
-  void SetSingleUserMode(bool) override {}
-  void SetPaused(bool) override {}
-  bool paused() override { return false; }
-  void SetLoop(bool) override {}
   bool loop() override { return true; }
-  void SetFrameByIndex(int) override {}
   int TotalFrames() override { return int(frames_->size()); }
-  int CurrentFrame() override { return 0; }
-  void SetSimulationMode(SimulationMode, bool) override {}
 
  private:
   const std::vector<std::shared_ptr<const ImageData>>* frames_;

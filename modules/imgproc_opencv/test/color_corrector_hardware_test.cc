@@ -8,6 +8,7 @@
 
 #include "camera/camera_realsense.h"
 #include "imgproc_opencv/image_conversions.h"
+#include "null_camera.h"
 #include "pxc/simulation.h"
 #include "test_support.h"
 
@@ -17,7 +18,7 @@ namespace {
 constexpr int64_t kSecond = 1000000000;
 
 // A camera that only has a brightness setting; every write is recorded.
-class FakeCamera : public Camera {
+class FakeCamera : public test::NullCamera {
  public:
   FakeCamera(float gain, int64_t interval, float min, float max, float current)
       : gain_(gain), interval_(interval), min_(min), max_(max), current_(current) {}
@@ -33,29 +34,6 @@ class FakeCamera : public Camera {
   }
   float BrightnessControlGain() override { return gain_; }
   int64_t BrightnessControlInterval() override { return interval_; }
-
-  void Start() override {}
-  void Stop() override {}
-  void Reset() override {}
-  Size ColorResolution() override { return {}; }
-  std::vector<Size> ColorResolutions() override { return {}; }
-  void SetColorResolution(Size) override {}
-  Size DepthmapResolution() override { return {}; }
-  std::vector<Size> DepthmapResolutions() override { return {}; }
-  void SetDepthmapResolution(Size) override {}
-  void EnableFaceTracking() override {}
-  void EnableDepthmap() override {}
-  void EnableSegmentation(bool) override {}
-  void EnableDepthProjection() override {}
-  void SetSingleUserMode(bool) override {}
-  void SetPaused(bool) override {}
-  bool paused() override { return false; }
-  void SetLoop(bool) override {}
-  bool loop() override { return false; }
-  void SetFrameByIndex(int) override {}
-  int TotalFrames() override { return 0; }
-  int CurrentFrame() override { return 0; }
-  void SetSimulationMode(SimulationMode, bool) override {}
 
   std::vector<float> writes;
 

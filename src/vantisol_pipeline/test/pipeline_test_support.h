@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "camera/camera.h"
+#include "null_camera.h"
 #include "pxc/simulation.h"
 #include "utils/camera_image.h"
 #include "vantisol_pipeline/vantisol_pipeline.h"
@@ -53,17 +54,15 @@ std::shared_ptr<const ImageData> WithFaces(const ImageData& frame,
                                            const std::map<int, FaceData>& faces);
 
 // A camera that delivers only what the test emits on frame_signal_, and counts what it is asked.
-class FeedCamera : public Camera {
+class FeedCamera : public test::NullCamera {
  public:
   void Start() override { ++starts; }
   void Stop() override { ++stops; }
   void Reset() override { ++resets; }
   Size ColorResolution() override { return {1280, 720}; }
   std::vector<Size> ColorResolutions() override { return {{1280, 720}}; }
-  void SetColorResolution(Size) override {}
   Size DepthmapResolution() override { return {640, 480}; }
   std::vector<Size> DepthmapResolutions() override { return {{640, 480}}; }
-  void SetDepthmapResolution(Size) override {}
   void SetColorBrightness(float value) override {
     std::lock_guard<std::mutex> lock(mutex);
     brightness_writes.push_back(value);
@@ -74,21 +73,7 @@ class FeedCamera : public Camera {
     if (min) *min = 0;
     if (max) *max = 100;
   }
-  float BrightnessControlGain() override { return 0.05f; }
-  int64_t BrightnessControlInterval() override { return 250000000; }
-  void EnableFaceTracking() override {}
-  void EnableDepthmap() override {}
   void EnableSegmentation(bool on) override { segmentation_calls.push_back(on); }
-  void EnableDepthProjection() override {}
-  void SetSingleUserMode(bool) override {}
-  void SetPaused(bool) override {}
-  bool paused() override { return false; }
-  void SetLoop(bool) override {}
-  bool loop() override { return false; }
-  void SetFrameByIndex(int) override {}
-  int TotalFrames() override { return 0; }
-  int CurrentFrame() override { return 0; }
-  void SetSimulationMode(SimulationMode, bool) override {}
 
   std::atomic<int> starts{0}, stops{0}, resets{0};
   std::vector<bool> segmentation_calls;
