@@ -36,10 +36,11 @@ void CloseNamedMutex(Mutex* mutex);
 
 constexpr int kErrorAccessDenied = 5;
 constexpr int kErrorAlreadyExists = 183;
-// Claims `name` for the calling process until it ends. Returns the marker with `error` 0 when
-// this process is the first; otherwise null with kErrorAlreadyExists, kErrorAccessDenied or
-// another system error code.
+// Claims `name` until the marker is released or its process ends. Returns the marker with `error`
+// 0 when no other marker of that name lives, in this process or another; otherwise null with
+// kErrorAlreadyExists, kErrorAccessDenied or another system error code.
 InstanceMarker* CreateInstanceMarker(const std::string& name, int* error);
+void ReleaseInstanceMarker(InstanceMarker* marker);
 
 // The calling thread's last system error as the system's text; empty when there is none.
 std::string LastErrorText();

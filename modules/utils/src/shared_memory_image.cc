@@ -29,25 +29,37 @@ std::shared_ptr<SharedMemoryImage::Header> LockHeader(SharedMemory* block) {
       [block](SharedMemoryImage::Header*) { block->Unlock(); });
 }
 
+// Attaches to the header block or creates it, all under one hold of the header lock: a side that
+// registered between a failed attach and the creation would otherwise have its byte zeroed.
+std::shared_ptr<SharedMemoryImage::Header> OpenHeader(SharedMemory* block) {
+  if (!block->Lock()) return nullptr;
+  if (!block->Attach(sizeof(SharedMemoryImage::Header))) {
+    block->Create(sizeof(SharedMemoryImage::Header));
+    if (block->open() && block->is_new()) {
+      std::memset(block->data(), 0, sizeof(SharedMemoryImage::Header));
+    }
+  }
+  // The mutex is recursive: the returned pointer holds its own level of the lock.
+  std::shared_ptr<SharedMemoryImage::Header> header = LockHeader(block);
+  block->Unlock();
+  return header;
+}
+
 }  // namespace
 
 SharedMemoryImage::SharedMemoryImage(bool is_client)
     : header_("Vantisol::SharedImageHeader"), is_client_(is_client) {
-  std::shared_ptr<Header> header;
-  if (header_.Attach(sizeof(Header))) {
-    header = LockHeader(&header_);
-  } else {
-    header_.Create(sizeof(Header));
-    header = LockHeader(&header_);
-    // Only a new header is zeroed: a side that registered since our failed attach keeps its byte.
-    if (header != nullptr && header_.is_new()) std::memset(header.get(), 0, sizeof(Header));
-  }
+  std::shared_ptr<Header> header = OpenHeader(&header_);
   VANTISOL_CHECK(header);
   if (header == nullptr) Fail("Could not open the shared image header!");
 
   if (is_client_) {
-    if (header->client_registered > 0) Fail("Already a client running!");
+    // A byte left set without a live holder of the claim is a client that died registered.
+    auto guard = std::make_unique<utils::InstanceGuard>("Client");
+    if (!guard->held()) Fail("Already a client running!");
+    if (header->client_registered > 0) LOG(WARNING) << "Client seems to have crashed before...";
     header->client_registered = 1;
+    client_guard_ = std::move(guard);
   } else {
     if (!utils::IsFirstApplication("Server")) Fail("Already a server running!");
     if (header->server_registered > 0) {
@@ -66,6 +78,8 @@ SharedMemoryImage::~SharedMemoryImage() {
   // clang-format on
   if (is_client_) {
     header->client_registered = 0;
+    // Under the header lock: a client that finds the byte clear must find the claim free too.
+    client_guard_.reset();
   } else {
     header->server_registered = 0;
   }

@@ -8,6 +8,25 @@
 
 namespace vantisol::utils {
 
+namespace {
+
+// The marker when this caller is the first holder of `name`, else null.
+platform::InstanceMarker* Claim(const std::string& name) {
+  int error = 0;
+  platform::InstanceMarker* mutex_handle =
+      platform::CreateInstanceMarker("Vantisol_" + name + "_mutex", &error);
+  if (error == 0) {
+    VANTISOL_CHECK(mutex_handle != nullptr);
+    return mutex_handle;
+  }
+  if (error != platform::kErrorAccessDenied && error != platform::kErrorAlreadyExists) {
+    LOG(ERROR) << "Unknown error occurred: " << error;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 bool IsFirstApplication(const std::string& name) {
   // Never destroyed: the answers hold for the whole process, also during static destruction.
   static auto* cache_mutex = new std::mutex;
@@ -15,19 +34,16 @@ bool IsFirstApplication(const std::string& name) {
   std::lock_guard<std::mutex> lock(*cache_mutex);
   const auto cached = cache->find(name);
   if (cached != cache->end()) return cached->second;
-
-  int error = 0;
-  const platform::InstanceMarker* mutex_handle =
-      platform::CreateInstanceMarker("Vantisol_" + name + "_mutex", &error);
-  bool first = false;
-  if (error == 0) {
-    VANTISOL_CHECK(mutex_handle != nullptr);
-    first = true;
-  } else if (error != platform::kErrorAccessDenied && error != platform::kErrorAlreadyExists) {
-    LOG(ERROR) << "Unknown error occurred: " << error;
-  }
+  // The marker is never released: the claim lasts as long as the process.
+  const bool first = Claim(name) != nullptr;
   (*cache)[name] = first;
   return first;
+}
+
+InstanceGuard::InstanceGuard(const std::string& name) : marker_(Claim(name)) {}
+
+InstanceGuard::~InstanceGuard() {
+  if (marker_ != nullptr) platform::ReleaseInstanceMarker(marker_);
 }
 
 }  // namespace vantisol::utils

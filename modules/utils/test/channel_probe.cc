@@ -5,16 +5,24 @@
 //   channel_probe hold <key>        takes the named block's mutex and keeps it
 //   channel_probe plant <key> <n>   creates (or opens) the named block with n bytes and keeps it
 //   channel_probe first <name>...   prints "<name> 1" or "<name> 0" per name
+//   channel_probe cycle             registers and unregisters a client over and over
 //   channel_probe fsize <n> ...     any of the above with files limited to n bytes (RLIMIT_FSIZE)
-// A client's input line "size <w> <h>" asks for another size. It prints "ready" when set up and
-// ends when its input ends. Log lines go to standard output.
+//   channel_probe gate ...          any of the above once a first input line came
+// A client's input line "size <w> <h>" asks for another size. The input line "stream <value>"
+// makes a server write a frame filled with <value> every 2 ms; "stream" makes a client take the
+// new frames, printing "streaming <value>" at the first. It prints "ready" when set up and ends
+// when its input ends. Log lines go to standard output.
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstring>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "utils/logging.h"
 #include "utils/shared_memory.h"
@@ -27,21 +35,53 @@
 
 namespace {
 
-void WriteFrame(vantisol::SharedMemoryImage* channel, int value) {
+// `report` tells the outcome on standard output; a streaming writer keeps quiet.
+void WriteFrame(vantisol::SharedMemoryImage* channel, int value, bool report) {
   auto image = channel->Lock();
   if (!image.client_registered()) {
-    std::cout << "no client" << std::endl;
+    if (report) std::cout << "no client" << std::endl;
     return;
   }
   void* data = image.data();
   if (data == nullptr) {
-    std::cout << "no block for " << image.Bytes() << std::endl;
+    if (report) std::cout << "no block for " << image.Bytes() << std::endl;
     return;
   }
   std::memset(data, value, image.Bytes());
   image.set_new_frame(true);
-  std::cout << "wrote " << image.Bytes() << std::endl;
+  if (report) std::cout << "wrote " << image.Bytes() << std::endl;
 }
+
+// Polls for new frames as the virtual camera does; prints the first one's value.
+void TakeFrame(vantisol::SharedMemoryImage* channel, bool* seen) {
+  auto image = channel->Lock();
+  if (!image.new_frame()) return;
+  const auto* data = static_cast<const unsigned char*>(image.data());
+  image.set_new_frame(false);
+  if (data == nullptr || *seen) return;
+  *seen = true;
+  std::cout << "streaming " << int{data[0]} << std::endl;
+}
+
+// Runs `step` every 2 ms on its own thread until the object ends.
+class Repeater {
+ public:
+  explicit Repeater(std::function<void()> step)
+      : thread_([this, step = std::move(step)] {
+          while (!stop_) {
+            step();
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+          }
+        }) {}
+  ~Repeater() {
+    stop_ = true;
+    thread_.join();
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
 
 int Run(int argc, char** argv) {
 #if !defined(_WIN32)
@@ -55,9 +95,19 @@ int Run(int argc, char** argv) {
     argv += 2;
   }
 #endif
+  if (argc > 2 && std::string(argv[1]) == "gate") {
+    std::cout << "waiting" << std::endl;
+    std::string go;
+    if (!std::getline(std::cin, go)) return 2;
+    argc -= 1;
+    argv += 1;
+  }
   const std::string command = argc > 1 ? argv[1] : "";
   std::unique_ptr<vantisol::SharedMemoryImage> channel;
   std::unique_ptr<vantisol::SharedMemory> block;
+  // Declared after the channel: it ends, and stops using the channel, first.
+  std::unique_ptr<Repeater> repeater;
+  bool seen = false;
   if (command == "server") {
     channel = std::make_unique<vantisol::SharedMemoryImage>(false);
   } else if (command == "client" && argc == 4) {
@@ -70,6 +120,14 @@ int Run(int argc, char** argv) {
     block = std::make_unique<vantisol::SharedMemory>(argv[2]);
     block->Create(std::stoi(argv[3]));
     if (!block->open()) return 2;
+  } else if (command == "cycle") {
+    repeater = std::make_unique<Repeater>([] {
+      try {
+        vantisol::SharedMemoryImage client(true);
+      } catch (const std::exception& error) {
+        std::cout << "refused: " << error.what() << std::endl;
+      }
+    });
   } else if (command == "first") {
     for (int i = 2; i < argc; ++i) {
       std::cout << argv[i] << " " << vantisol::utils::IsFirstApplication(argv[i]) << std::endl;
@@ -81,8 +139,16 @@ int Run(int argc, char** argv) {
   std::cout << "ready" << std::endl;
   std::string line;
   while (std::getline(std::cin, line)) {
-    if (line.rfind("frame ", 0) == 0 && channel != nullptr) {
-      WriteFrame(channel.get(), std::stoi(line.substr(6)));
+    if (line.rfind("stream", 0) == 0 && channel != nullptr && repeater == nullptr) {
+      vantisol::SharedMemoryImage* side = channel.get();
+      if (command == "server") {
+        const int value = std::stoi(line.substr(6));
+        repeater = std::make_unique<Repeater>([side, value] { WriteFrame(side, value, false); });
+      } else {
+        repeater = std::make_unique<Repeater>([side, &seen] { TakeFrame(side, &seen); });
+      }
+    } else if (line.rfind("frame ", 0) == 0 && channel != nullptr) {
+      WriteFrame(channel.get(), std::stoi(line.substr(6)), true);
     } else if (line.rfind("size ", 0) == 0 && channel != nullptr) {
       const size_t blank = line.find(' ', 5);
       auto image = channel->Lock();

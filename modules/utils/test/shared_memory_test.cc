@@ -3,11 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -20,6 +24,7 @@
 #include "utils/logging.h"
 #include "utils/shared_memory_image.h"
 #include "utils/single_instance_application.h"
+#include "watchdog.h"
 
 namespace vantisol {
 namespace {
@@ -155,6 +160,159 @@ TEST_F(ChannelTest, KilledServerIsTakenOverWithAWarning) {
   EXPECT_TRUE(client.Lock().server_registered());
   EXPECT_EQ(next.Finish(), 0);
   EXPECT_FALSE(client.Lock().server_registered());
+}
+
+// Whether a new client may register depends on a live holder of the client's claim, not on the
+// byte alone. A live server keeps the header, and with it the byte, across the first client's end.
+TEST_F(ChannelTest, ClientIsRefusedOnlyWhileAnotherLiveClientHoldsTheChannel) {
+  enum class End { kNone, kClearedByte, kKilled, kFinished };
+  struct Case {
+    const char* name;
+    End first_client;
+    bool refused;
+    bool warning;
+  };
+  const Case cases[] = {
+      {"live", End::kNone, true, false},
+      {"live with its byte cleared", End::kClearedByte, true, false},
+      {"killed", End::kKilled, false, true},
+      {"ended", End::kFinished, false, false},
+  };
+  ChildProcess server(Probe({"server"}));
+  ASSERT_TRUE(server.WaitFor("ready")) << server.output();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ChildProcess first(Probe({"client", "64", "48"}));
+    ASSERT_TRUE(first.WaitFor("ready")) << first.output();
+    if (c.first_client == End::kClearedByte) {
+      SharedMemory header(kHeaderKey);
+      ASSERT_TRUE(header.Attach());
+      header.Lock();
+      static_cast<SharedMemoryImage::Header*>(header.data())->client_registered = 0;
+      header.Unlock();
+    } else if (c.first_client == End::kKilled) {
+      first.Kill();
+    } else if (c.first_client == End::kFinished) {
+      EXPECT_EQ(first.Finish(), 0);
+    }
+    const std::string before = HeaderBytes();
+    LogCapture log;
+    std::unique_ptr<SharedMemoryImage> client;
+    try {
+      client = std::make_unique<SharedMemoryImage>(true);
+    } catch (const std::runtime_error& error) {
+      EXPECT_STREQ(error.what(), "Already a client running!");
+    }
+    const std::string text = log.Text();
+    EXPECT_EQ(client == nullptr, c.refused) << text;
+    EXPECT_EQ(Count(text, "ERROR Already a client running!\n"), c.refused ? 1u : 0u) << text;
+    EXPECT_EQ(Count(text, "WARNING Client seems to have crashed before...\n"), c.warning ? 1u : 0u)
+        << text;
+    if (c.refused) {
+      EXPECT_EQ(HeaderBytes(), before);
+    } else {
+      EXPECT_TRUE(client->Lock().client_registered());
+      // The new client holds the channel now, against other processes too.
+      ChildProcess second(Probe({"client", "32", "24"}));
+      EXPECT_EQ(second.Finish(), 1);
+      EXPECT_NE(second.output().find("ERROR Already a client running!\n"), std::string::npos)
+          << second.output();
+    }
+    client.reset();
+    if (c.first_client != End::kKilled) first.Finish();
+  }
+  EXPECT_EQ(server.Finish(), 0);
+}
+
+// The virtual camera makes and drops a client at every stream start and stop in one host process:
+// the claim must end with the object, and a second graph of the same application must be refused.
+TEST_F(ChannelTest, ClientClaimEndsWithTheObjectNotWithTheProcess) {
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    {
+      SharedMemoryImage client(true);
+      client.Lock().header()->client_registered = 0;
+      EXPECT_THROW(SharedMemoryImage(true), std::runtime_error);
+      client.Lock().header()->client_registered = 1;
+      ChildProcess refused(Probe({"client", "32", "24"}));
+      EXPECT_EQ(refused.Finish(), 1) << refused.output();
+    }
+    ChildProcess accepted(Probe({"client", "32", "24"}));
+    EXPECT_TRUE(accepted.WaitFor("ready")) << accepted.output();
+    EXPECT_EQ(accepted.Finish(), 0);
+  }
+}
+
+// A video application that hung and was ended while streaming: the next one takes the channel
+// over and gets the program's frames.
+TEST_F(ChannelTest, ClientEndedWhileStreamingIsTakenOverAndTheNextOneGetsFrames) {
+  ChildProcess server(Probe({"server"}));
+  ASSERT_TRUE(server.WaitFor("ready")) << server.output();
+  server.Send("stream 90");
+  ChildProcess crashed(Probe({"client", "64", "48"}));
+  ASSERT_TRUE(crashed.WaitFor("ready")) << crashed.output();
+  crashed.Send("stream");
+  ASSERT_TRUE(crashed.WaitFor("streaming 90")) << crashed.output();
+  crashed.Kill();
+
+  LogCapture log;
+  std::unique_ptr<SharedMemoryImage> client;
+  ASSERT_NO_THROW(client = std::make_unique<SharedMemoryImage>(true)) << log.Text();
+  {
+    // A frame flagged before the size was written again is zeroed by it: wait for a fresh one.
+    auto image = client->Lock();
+    image.SetSize(64, 48);
+    image.set_new_frame(false);
+  }
+  std::vector<unsigned char> frame;
+  const auto deadline = std::chrono::steady_clock::now() + test::kWaitLimit;
+  while (frame.empty() && std::chrono::steady_clock::now() < deadline) {
+    {
+      auto image = client->Lock();
+      const auto* bytes = static_cast<const unsigned char*>(image.data());
+      if (image.new_frame() && bytes != nullptr) {
+        frame.assign(bytes, bytes + image.Bytes());
+        image.set_new_frame(false);
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  const std::string text = log.Text();
+  EXPECT_EQ(Count(text, "WARNING Client seems to have crashed before...\n"), 1u) << text;
+  ASSERT_EQ(frame.size(), 64u * 48u * 3u)
+      << "no frame from the streaming server for the new client";
+  EXPECT_TRUE(std::all_of(frame.begin(), frame.end(), [](unsigned char b) { return b == 90; }));
+  client.reset();
+  EXPECT_EQ(server.Finish(), 0);
+}
+
+// Two sides started at the same moment, round after round, each on a channel that neither has
+// yet: whichever creates the header, neither registration is lost.
+TEST_F(ChannelTest, SidesStartedTogetherBothStayRegistered) {
+#if defined(_WIN32)
+  constexpr int kRounds = 10;
+#else
+  constexpr int kRounds = 200;
+#endif
+  for (int round = 0; round < kRounds; ++round) {
+    ChildProcess client(Probe({"gate", "client", "64", "48"}));
+    ChildProcess server(Probe({"gate", "server"}));
+    ASSERT_TRUE(client.WaitFor("waiting")) << client.output();
+    ASSERT_TRUE(server.WaitFor("waiting")) << server.output();
+    // Either side first.
+    ChildProcess* order[] = {&client, &server};
+    if (round % 2 == 1) std::swap(order[0], order[1]);
+    order[0]->Send("go");
+    order[1]->Send("go");
+    ASSERT_TRUE(client.WaitFor("ready")) << "round " << round << ": " << client.output();
+    ASSERT_TRUE(server.WaitFor("ready")) << "round " << round << ": " << server.output();
+    const std::string header = HeaderBytes();
+    ASSERT_EQ(header.size(), 12u) << "round " << round;
+    ASSERT_EQ(header.substr(8), std::string("\1\1\0\0", 4)) << "round " << round;
+    ASSERT_EQ(client.Finish(), 0) << "round " << round << ": " << client.output();
+    ASSERT_EQ(server.Finish(), 0) << "round " << round << ": " << server.output();
+  }
+  EXPECT_FALSE(BlockExists(kHeaderKey));
 }
 
 TEST_F(ChannelTest, ChannelLeftByAKilledLastHolderStartsAfresh) {

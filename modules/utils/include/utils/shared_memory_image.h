@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "utils/shared_memory.h"
+#include "utils/single_instance_application.h"
 
 namespace vantisol {
 
@@ -57,7 +58,8 @@ class SharedMemoryImage {
   };
 
   // Opens the channel and registers this side; throws std::runtime_error when the side is taken
-  // or the header cannot be opened.
+  // by a live process or the header cannot be opened. A client takes over the byte of one that
+  // died registered.
   explicit SharedMemoryImage(bool is_client);
   ~SharedMemoryImage();
   SharedMemoryImage(const SharedMemoryImage&) = delete;
@@ -69,6 +71,8 @@ class SharedMemoryImage {
   SharedMemory header_;
   SharedMemory data_;
   bool is_client_;
+  // The client's claim among live processes while it is registered.
+  std::unique_ptr<utils::InstanceGuard> client_guard_;
 };
 
 }  // namespace vantisol

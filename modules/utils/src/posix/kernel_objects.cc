@@ -15,8 +15,10 @@
 // Mutex: a robust, recursive, process-shared pthread mutex in its own mapping file. A holder that
 // ended while owning it gives EOWNERDEAD: reported as abandoned, the caller owns it.
 //
-// Single-instance marker: an exclusive flock on "instance.<name>", held by a descriptor that stays
-// open until the process ends; the kernel releases it however the process ends.
+// Single-instance marker: an exclusive flock on "instance.<name>", held by a descriptor of its own
+// (a lock per open file description, so a second marker in the same process is refused too) until
+// it is released; the kernel releases it however the process ends. Taking and releasing run under
+// the folder lock, so that releasing may remove the file.
 
 #include "kernel_objects.h"
 
@@ -52,6 +54,11 @@ struct Mapping {
 struct Mutex {
   Mapping* mapping = nullptr;
   pthread_mutex_t* mutex = nullptr;
+};
+
+struct InstanceMarker {
+  int fd = -1;
+  std::string file;
 };
 
 namespace {
@@ -361,11 +368,14 @@ void CloseNamedMutex(Mutex* mutex) {
 
 InstanceMarker* CreateInstanceMarker(const std::string& name, int* error) {
   const std::string folder = ObjectFolder();
-  int fd = -1;
-  if (!folder.empty()) {
-    fd = open(ObjectFile(folder, "instance", name).c_str(),
-              O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (folder.empty()) {
+    *error = errno == EACCES || errno == EPERM ? kErrorAccessDenied : errno;
+    return nullptr;
   }
+  FolderLock lock(folder);
+  const std::string file = ObjectFile(folder, "instance", name);
+  const int fd =
+      lock.locked() ? open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600) : -1;
   if (fd < 0) {
     *error = errno == EACCES || errno == EPERM ? kErrorAccessDenied : errno;
     return nullptr;
@@ -376,8 +386,18 @@ InstanceMarker* CreateInstanceMarker(const std::string& name, int* error) {
     return nullptr;
   }
   *error = 0;
-  // The descriptor is the claim: it stays open for the rest of the process.
-  return reinterpret_cast<InstanceMarker*>(static_cast<intptr_t>(fd) + 1);
+  // The descriptor is the claim.
+  return new InstanceMarker{fd, file};
+}
+
+void ReleaseInstanceMarker(InstanceMarker* marker) {
+  ErrnoKeeper keep;
+  FolderLock lock(marker->file.substr(0, marker->file.rfind('/')));
+  // Only under the folder lock, where no opener stands between its open and its lock: one that
+  // did would lock the removed file while the next opener makes and locks a new one.
+  if (lock.locked()) unlink(marker->file.c_str());
+  close(marker->fd);
+  delete marker;
 }
 
 std::string LastErrorText() {

@@ -71,6 +71,8 @@ InstanceMarker* CreateInstanceMarker(const std::string& name, int* error) {
   return nullptr;
 }
 
+void ReleaseInstanceMarker(InstanceMarker* marker) { CloseHandle(Handle(marker)); }
+
 std::string LastErrorText() {
   const DWORD error = GetLastError();
   if (error == 0) return {};
