@@ -28,16 +28,15 @@ platform::InstanceMarker* Claim(const std::string& name) {
 }  // namespace
 
 bool IsFirstApplication(const std::string& name) {
-  // Never destroyed: the answers hold for the whole process, also during static destruction.
+  // Never destroyed: the answers hold for the whole process, also during static destruction. Each
+  // answer keeps its marker (null when not first), never released: the claim lasts as long as the
+  // process.
   static auto* cache_mutex = new std::mutex;
-  static auto* cache = new std::map<std::string, bool>;
+  static auto* cache = new std::map<std::string, platform::InstanceMarker*>;
   std::lock_guard<std::mutex> lock(*cache_mutex);
   const auto cached = cache->find(name);
-  if (cached != cache->end()) return cached->second;
-  // The marker is never released: the claim lasts as long as the process.
-  const bool first = Claim(name) != nullptr;
-  (*cache)[name] = first;
-  return first;
+  if (cached != cache->end()) return cached->second != nullptr;
+  return ((*cache)[name] = Claim(name)) != nullptr;
 }
 
 InstanceGuard::InstanceGuard(const std::string& name) : marker_(Claim(name)) {}
