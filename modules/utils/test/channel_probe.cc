@@ -5,7 +5,6 @@
 //   channel_probe hold <key>        takes the named block's mutex and keeps it
 //   channel_probe plant <key> <n>   creates (or opens) the named block with n bytes and keeps it
 //   channel_probe first <name>...   prints "<name> 1" or "<name> 0" per name
-//   channel_probe cycle             registers and unregisters a client over and over
 //   channel_probe fsize <n> ...     any of the above with files limited to n bytes (RLIMIT_FSIZE)
 //   channel_probe gate ...          any of the above once a first input line came
 // A client's input line "size <w> <h>" asks for another size. The input line "stream <value>"
@@ -105,9 +104,9 @@ int Run(int argc, char** argv) {
   const std::string command = argc > 1 ? argv[1] : "";
   std::unique_ptr<vantisol::SharedMemoryImage> channel;
   std::unique_ptr<vantisol::SharedMemory> block;
-  // Declared after the channel: it ends, and stops using the channel, first.
-  std::unique_ptr<Repeater> repeater;
   bool seen = false;
+  // Declared after what it uses: it ends, and stops using them, first.
+  std::unique_ptr<Repeater> repeater;
   if (command == "server") {
     channel = std::make_unique<vantisol::SharedMemoryImage>(false);
   } else if (command == "client" && argc == 4) {
@@ -120,14 +119,6 @@ int Run(int argc, char** argv) {
     block = std::make_unique<vantisol::SharedMemory>(argv[2]);
     block->Create(std::stoi(argv[3]));
     if (!block->open()) return 2;
-  } else if (command == "cycle") {
-    repeater = std::make_unique<Repeater>([] {
-      try {
-        vantisol::SharedMemoryImage client(true);
-      } catch (const std::exception& error) {
-        std::cout << "refused: " << error.what() << std::endl;
-      }
-    });
   } else if (command == "first") {
     for (int i = 2; i < argc; ++i) {
       std::cout << argv[i] << " " << vantisol::utils::IsFirstApplication(argv[i]) << std::endl;
