@@ -6,7 +6,9 @@
 //   channel_probe plant <key> <n>   creates (or opens) the named block with n bytes and keeps it
 //   channel_probe first <name>...   prints "<name> 1" or "<name> 0" per name
 //   channel_probe fsize <n> ...     any of the above with files limited to n bytes (RLIMIT_FSIZE)
-//   channel_probe gate ...          any of the above once a first input line came
+//   channel_probe rounds <side>     opens the channel as "client" (asking for 64 x 48) or
+//                                   "server" at each input line and closes it at the next one,
+//                                   printing "waiting", "ready" and "ended" on the way
 // A client's input line "size <w> <h>" asks for another size. The input line "stream <value>"
 // makes a server write a frame filled with <value> every 2 ms; "stream" makes a client take the
 // new frames, printing "streaming <value>" at the first. It prints "ready" when set up and ends
@@ -82,6 +84,22 @@ class Repeater {
   std::thread thread_;
 };
 
+// Lets a test make two processes open the channel at the same moment, again and again.
+int Rounds(bool is_client) {
+  std::string line;
+  for (;;) {
+    std::cout << "waiting" << std::endl;
+    if (!std::getline(std::cin, line)) return 0;
+    {
+      vantisol::SharedMemoryImage side(is_client);
+      if (is_client) side.Lock().SetSize(64, 48);
+      std::cout << "ready" << std::endl;
+      if (!std::getline(std::cin, line)) return 0;
+    }
+    std::cout << "ended" << std::endl;
+  }
+}
+
 int Run(int argc, char** argv) {
 #if !defined(_WIN32)
   if (argc > 3 && std::string(argv[1]) == "fsize") {
@@ -94,13 +112,8 @@ int Run(int argc, char** argv) {
     argv += 2;
   }
 #endif
-  if (argc > 2 && std::string(argv[1]) == "gate") {
-    std::cout << "waiting" << std::endl;
-    std::string go;
-    if (!std::getline(std::cin, go)) return 2;
-    argc -= 1;
-    argv += 1;
-  }
+  if (argc == 3 && std::string(argv[1]) == "rounds")
+    return Rounds(std::string(argv[2]) == "client");
   const std::string command = argc > 1 ? argv[1] : "";
   std::unique_ptr<vantisol::SharedMemoryImage> channel;
   std::unique_ptr<vantisol::SharedMemory> block;

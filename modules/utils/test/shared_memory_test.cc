@@ -286,19 +286,19 @@ TEST_F(ChannelTest, ClientEndedWhileStreamingIsTakenOverAndTheNextOneGetsFrames)
   EXPECT_EQ(server.Finish(), 0);
 }
 
-// Two sides started at the same moment, round after round, each on a channel that neither has
-// yet: whichever creates the header, neither registration is lost.
-TEST_F(ChannelTest, SidesStartedTogetherBothStayRegistered) {
+// Two sides that open the channel at the same moment, round after round, each time on a channel
+// that neither has yet: whichever creates the header, neither registration is lost.
+TEST_F(ChannelTest, SidesOpeningTogetherBothStayRegistered) {
 #if defined(_WIN32)
-  constexpr int kRounds = 10;
-#else
   constexpr int kRounds = 200;
+#else
+  constexpr int kRounds = 500;
 #endif
+  ChildProcess client(Probe({"rounds", "client"}));
+  ChildProcess server(Probe({"rounds", "server"}));
   for (int round = 0; round < kRounds; ++round) {
-    ChildProcess client(Probe({"gate", "client", "64", "48"}));
-    ChildProcess server(Probe({"gate", "server"}));
-    ASSERT_TRUE(client.WaitFor("waiting")) << client.output();
-    ASSERT_TRUE(server.WaitFor("waiting")) << server.output();
+    ASSERT_TRUE(client.WaitFor("waiting")) << "round " << round << ": " << client.output();
+    ASSERT_TRUE(server.WaitFor("waiting")) << "round " << round << ": " << server.output();
     // Either side first.
     ChildProcess* order[] = {&client, &server};
     if (round % 2 == 1) std::swap(order[0], order[1]);
@@ -309,10 +309,14 @@ TEST_F(ChannelTest, SidesStartedTogetherBothStayRegistered) {
     const std::string header = HeaderBytes();
     ASSERT_EQ(header.size(), 12u) << "round " << round;
     ASSERT_EQ(header.substr(8), std::string("\1\1\0\0", 4)) << "round " << round;
-    ASSERT_EQ(client.Finish(), 0) << "round " << round << ": " << client.output();
-    ASSERT_EQ(server.Finish(), 0) << "round " << round << ": " << server.output();
+    client.Send("end");
+    server.Send("end");
+    ASSERT_TRUE(client.WaitFor("ended")) << "round " << round << ": " << client.output();
+    ASSERT_TRUE(server.WaitFor("ended")) << "round " << round << ": " << server.output();
+    ASSERT_FALSE(BlockExists(kHeaderKey)) << "round " << round;
   }
-  EXPECT_FALSE(BlockExists(kHeaderKey));
+  EXPECT_EQ(client.Finish(), 0);
+  EXPECT_EQ(server.Finish(), 0);
 }
 
 TEST_F(ChannelTest, ChannelLeftByAKilledLastHolderStartsAfresh) {
