@@ -316,8 +316,10 @@ TEST_F(MainWindowTest, TiedControlsFollowInEachDirection) {
     QApplication::processEvents();
     rule.after();
   }
+}
 
-  // At start-up each follower takes its button's stored state, either way.
+TEST_F(MainWindowTest, FollowersTakeTheirButtonsStoredStateAtStart) {
+  QSettings().setValue("show_welcome", false);
   for (const bool stored : {true, false}) {
     SCOPED_TRACE(stored ? "stored on" : "stored off");
     QSettings().setValue("enable_background_blur", stored);
@@ -325,7 +327,7 @@ TEST_F(MainWindowTest, TiedControlsFollowInEachDirection) {
     QSettings().setValue("enable_face_undistortion", stored);
     QSettings().setValue("enable_gaze_correction", !stored);
     QSettings().setValue("enable_preview", stored);
-    w = Start();
+    MainWindow* w = Start();
     EXPECT_EQ(w->blur_slider_->isVisible(), stored);
     EXPECT_FALSE(w->background_replacement_settings_button->isVisible());
     EXPECT_EQ(w->face_undistortion_slider_->isVisible(), stored);
