@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "depth_projection_reference.h"
 #include "opengl/depth_projection.h"
 #include "opengl/depthmap_renderer.h"
 #include "opengl/image_filters.h"
@@ -142,38 +143,10 @@ void BM_Undistortion(benchmark::State& state) {
   }
 }
 
-// A person (head and torso at about 1 m) before a wall at 2.2 m, as a depth camera sees it: a
-// shadow band without depth beside the person, scattered dropouts and a few millimetres of noise.
-// Variants move the person and draw new noise.
 Image PersonDepthImage(Size size, int variant) {
+  const std::vector<uint16_t> values = test::PersonScene(size, variant);
   Image image(size, Image::Format::kGray16);
-  auto* values = reinterpret_cast<uint16_t*>(image.data.get());
-  std::mt19937 random(uint32_t(variant + 1));
-  std::uniform_int_distribution<int> noise(-3, 3);
-  std::uniform_real_distribution<float> dropout(0, 1);
-  const float sx = size.width / 640.f, sy = size.height / 480.f;
-  const float cx = (300 + 12 * variant) * sx, head_y = 130 * sy, head_r = 48 * sx;
-  const float shoulders_y = 190 * sy, torso_half = 120 * sx;
-  auto person = [&](float x, float y) -> float {
-    const float hx = x - cx, hy = y - head_y;
-    if (hx * hx + hy * hy < head_r * head_r)
-      return 950 - 0.6f * std::sqrt(head_r * head_r - hx * hx - hy * hy) / sx;
-    const float half = torso_half * std::min(1.f, 0.4f + (y - shoulders_y) / (60 * sy));
-    if (y > shoulders_y && std::abs(x - cx) < half) return 1000 + 40 * std::pow(hx / half, 2.f);
-    return 0;
-  };
-  for (int y = 0; y < size.height; ++y)
-    for (int x = 0; x < size.width; ++x) {
-      float depth = person(float(x), float(y));
-      // The projector sits to the side: the wall just left of the person is in its shadow.
-      if (depth == 0 && person(x + 14 * sx, float(y)) > 0) depth = -1;
-      if (depth == 0) depth = 2200 + 0.5f * y / sy;
-      if (depth < 0 || dropout(random) < 0.02f) {
-        values[y * size.width + x] = 0;
-      } else {
-        values[y * size.width + x] = uint16_t(depth + noise(random));
-      }
-    }
+  std::memcpy(image.data.get(), values.data(), values.size() * 2);
   return image;
 }
 
