@@ -20,18 +20,18 @@ namespace {
 // triangles hold as the rasteriser would: corners snapped to 1/256 pixel, a centre on an edge
 // belonging to exactly one of the two triangles sharing that edge.
 const char kRasterizer[] = R"(#version 430
-layout(local_size_x = 8, local_size_y = 8) in;
+layout(local_size_x = 64) in;
 uniform usampler2D source_depth_texture;
 layout(r32ui, binding = 0) uniform coherent uimage2D nearest_depth;
-uniform mat3 source_cam_K_inverse;
-uniform mat3 source_cam_R_inverse;
-uniform vec3 source_cam_T;
+// Source pixel (u, v) at depth z lands at z * pixel_to_target_eye * (u, v, 1) + source_origin in
+// the target camera's eye space.
+uniform mat3 pixel_to_target_eye;
+uniform vec3 source_origin;
 uniform mat3 target_cam_K;
-uniform mat3 target_cam_R;
-uniform vec3 target_cam_T;
 uniform float prune_thresh;
 const float kTooClose = 0.3;
 const double kSubpixels = 256.0;
+const int kRows = 8;
 
 struct Vertex {
   vec3 eye;        // target eye space, metres
@@ -40,10 +40,8 @@ struct Vertex {
 
 Vertex Project(ivec2 pixel) {
   float z = float(texelFetch(source_depth_texture, pixel, 0).r) / 1000.0;
-  vec3 source_eye = source_cam_K_inverse * vec3(vec2(pixel) * z, z);
-  vec3 world = source_cam_R_inverse * (source_eye - source_cam_T);
   Vertex vertex;
-  vertex.eye = target_cam_R * world + target_cam_T;
+  vertex.eye = z * (pixel_to_target_eye * vec3(pixel, 1.0)) + source_origin;
   vec3 projected = target_cam_K * vertex.eye;
   vertex.window = round(dvec2(projected.xy / projected.z) * kSubpixels);
   return vertex;
@@ -102,16 +100,23 @@ void Cover(Vertex a, Vertex b, Vertex c) {
   }
 }
 
+// A column of kRows quads, each row's lower corners serving as the next row's upper ones.
 void main() {
-  ivec2 quad = ivec2(gl_GlobalInvocationID.xy);
   ivec2 source_size = textureSize(source_depth_texture, 0);
-  if (quad.x >= source_size.x - 1 || quad.y >= source_size.y - 1) return;
-  Vertex top_left = Project(quad);
-  Vertex top_right = Project(quad + ivec2(1, 0));
-  Vertex bottom_left = Project(quad + ivec2(0, 1));
-  Vertex bottom_right = Project(quad + ivec2(1, 1));
-  Cover(top_left, bottom_left, top_right);
-  Cover(top_right, bottom_left, bottom_right);
+  int x = int(gl_GlobalInvocationID.x);
+  int first_row = int(gl_GlobalInvocationID.y) * kRows;
+  if (x >= source_size.x - 1 || first_row >= source_size.y - 1) return;
+  int end_row = min(first_row + kRows, source_size.y - 1);
+  Vertex top_left = Project(ivec2(x, first_row));
+  Vertex top_right = Project(ivec2(x + 1, first_row));
+  for (int y = first_row; y < end_row; ++y) {
+    Vertex bottom_left = Project(ivec2(x, y + 1));
+    Vertex bottom_right = Project(ivec2(x + 1, y + 1));
+    Cover(top_left, bottom_left, top_right);
+    Cover(top_right, bottom_left, bottom_right);
+    top_left = bottom_left;
+    top_right = bottom_right;
+  }
 }
 )";
 
@@ -142,7 +147,12 @@ class ComputeProgram : public ShaderInterface {
   }
 };
 
-GLuint Groups(int pixels) { return GLuint((pixels + 7) / 8); }
+// The work group sizes of the shaders.
+const int kRasterizerColumns = 64;
+const int kRows = 8;
+const int kResolverSide = 8;
+
+GLuint Groups(int count, int per_group) { return GLuint((count + per_group - 1) / per_group); }
 
 }  // namespace
 
@@ -177,24 +187,27 @@ void DepthProjection::Project(Calibration& source_calibration, Texture& depth_te
     auto nearest = nearest_depth_.ScopedBindImage(0, Texture::Access::ReadWrite);
     rasterizer_->Enable();
     // Eigen keeps matrices column by column, which is what GL reads untransposed.
-    rasterizer_->SetUniform("source_cam_K_inverse", ToMatrix(source_calibration.K).inverse().eval(),
+    const Eigen::Matrix3f source_to_target =
+        ToMatrix(target_calibration.R) * ToMatrix(source_calibration.R).inverse();
+    rasterizer_->SetUniform("pixel_to_target_eye",
+                            (source_to_target * ToMatrix(source_calibration.K).inverse()).eval(),
                             false);
-    rasterizer_->SetUniform("source_cam_R_inverse", ToMatrix(source_calibration.R).inverse().eval(),
-                            false);
-    rasterizer_->SetUniform("source_cam_T", Eigen::Vector3f(source_calibration.T.data()));
+    rasterizer_->SetUniform("source_origin",
+                            (Eigen::Vector3f(target_calibration.T.data()) -
+                             source_to_target * Eigen::Vector3f(source_calibration.T.data()))
+                                .eval());
     rasterizer_->SetUniform("target_cam_K", ToMatrix(target_calibration.K), false);
-    rasterizer_->SetUniform("target_cam_R", ToMatrix(target_calibration.R), false);
-    rasterizer_->SetUniform("target_cam_T", Eigen::Vector3f(target_calibration.T.data()));
     rasterizer_->SetUniform("prune_thresh", 0.1f);
     {
       auto bound =
           depth_texture_source.ScopedBind(rasterizer_->GetTextureUnit("source_depth_texture"));
-      glDispatchCompute(Groups(source.width - 1), Groups(source.height - 1), 1);
+      glDispatchCompute(Groups(source.width - 1, kRasterizerColumns),
+                        Groups(source.height - 1, kRows), 1);
     }
     glMemoryBarrier(GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
     auto output = depth_texture_target.ScopedBindImage(1, Texture::Access::WriteOnly);
     resolver_->Enable();
-    glDispatchCompute(Groups(target.width), Groups(target.height), 1);
+    glDispatchCompute(Groups(target.width, kResolverSide), Groups(target.height, kResolverSide), 1);
     resolver_->Disable();
   }
   // The target is read next by samplers, draws, copies or downloads.
