@@ -15,10 +15,11 @@ namespace {
 
 // The projection runs as compute passes: llvmpipe shades vertices, runs geometry stages and sets
 // up triangles on the calling thread alone, while compute work spreads over all its threads.
-// Each invocation takes one quad of the source grid, split along the same diagonal as a
-// (i, i+w, i+1), (i+1, i+w, i+w+1) index list, and covers the target pixels whose centres its
-// triangles hold as the rasteriser would: corners snapped to 1/256 pixel, a centre on an edge
-// belonging to exactly one of the two triangles sharing that edge.
+// Each invocation walks a column of quads of the source grid, each split along the same diagonal
+// as a (i, i+w, i+1), (i+1, i+w, i+w+1) index list, and covers the target pixels whose centres
+// its triangles hold as the rasteriser would: corners snapped to 1/256 pixel, a centre on an edge
+// belonging to exactly one of the two triangles sharing that edge. The nearest depth per pixel
+// is kept by an atomic minimum, then a second pass writes it into the target.
 const char kRasterizer[] = R"(#version 430
 layout(local_size_x = 64) in;
 uniform usampler2D source_depth_texture;
