@@ -356,9 +356,9 @@ Scenario Scenario::Parse(const std::string& text, std::string* error) {
   return s;
 }
 
-void Camera::BuildRays() {
+void Camera::BuildRays(WorkerPool& pool) {
   rays.resize(size_t(width) * height * 2);
-  ParallelFor(height, [&](int64_t begin, int64_t end) {
+  pool.For(height, [&](int64_t begin, int64_t end) {
     for (int v = int(begin); v < int(end); ++v) {
       for (int u = 0; u < width; ++u) {
         const float xd = (u - cx) / fx, yd = (v - cy) / fy;
@@ -391,43 +391,49 @@ bool Camera::Project(const float p[3], float* u, float* v) const {
   return true;
 }
 
-Scene::Scene(const Scenario& scenario, Camera color, Camera depth,
-             std::shared_ptr<const FaceMesh> mesh)
-    : scenario_(scenario),
-      color_(std::move(color)),
-      depth_(std::move(depth)),
-      mesh_(std::move(mesh)) {
-  color_.BuildRays();
-  depth_.BuildRays();
-  const size_t colors = size_t(color_.width) * color_.height;
-  color_room_t_.resize(colors);
-  color_room_kind_.resize(colors);
-  color_room_bgr_.resize(colors * 3);
-  const float origin[3] = {0, 0, 0};
+bool Camera::SameLens(const Camera& o) const {
+  return width == o.width && height == o.height && fx == o.fx && fy == o.fy && cx == o.cx &&
+         cy == o.cy && k1 == o.k1 && k2 == o.k2 && k3 == o.k3 && p1 == o.p1 && p2 == o.p2 &&
+         position == o.position;
+}
+
+View::View(Camera lens, bool colour, WorkerPool& pool) : camera(std::move(lens)) {
+  camera.BuildRays(pool);
+  const size_t pixels = size_t(camera.width) * camera.height;
+  room_t.resize(pixels);
+  room_kind.resize(pixels);
+  if (colour) room_bgr.resize(pixels * 3);
   const std::vector<PersonState> nobody;
-  ParallelFor(int64_t(colors), [&](int64_t begin, int64_t end) {
+  pool.For(int64_t(pixels), [&](int64_t begin, int64_t end) {
     for (size_t i = size_t(begin); i < size_t(end); ++i) {
-      const float d[3] = {color_.rays[i * 2], color_.rays[i * 2 + 1], 1};
+      const float d[3] = {camera.rays[i * 2], camera.rays[i * 2 + 1], 1};
       Hit hit;
-      TraceBackground(origin, d, &hit);
-      color_room_t_[i] = hit.t;
-      color_room_kind_[i] = uint8_t(hit.kind);
-      Shade(nobody, hit, 128, 1, &color_room_bgr_[i * 3]);
-    }
-  });
-  const size_t depths = size_t(depth_.width) * depth_.height;
-  depth_room_t_.resize(depths);
-  depth_room_kind_.resize(depths);
-  ParallelFor(int64_t(depths), [&](int64_t begin, int64_t end) {
-    for (size_t i = size_t(begin); i < size_t(end); ++i) {
-      const float d[3] = {depth_.rays[i * 2], depth_.rays[i * 2 + 1], 1};
-      Hit hit;
-      TraceBackground(depth_.position.data(), d, &hit);
-      depth_room_t_[i] = hit.t;
-      depth_room_kind_[i] = uint8_t(hit.kind);
+      TraceBackground(camera.position.data(), d, &hit);
+      room_t[i] = hit.t;
+      room_kind[i] = uint8_t(hit.kind);
+      if (colour) Shade(nobody, hit, 128, 1, &room_bgr[i * 3]);
     }
   });
 }
+
+std::shared_ptr<const View> ViewCache::Get(const Camera& lens, bool colour, WorkerPool& pool) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto& view = views_[colour];
+  if (!view || !view->camera.SameLens(lens))
+    view = std::make_shared<const View>(lens, colour, pool);
+  return view;
+}
+
+Scene::Scene(const Scenario& scenario, std::shared_ptr<const View> color,
+             std::shared_ptr<const View> depth, WorkerPool* pool,
+             std::shared_ptr<const FaceMesh> mesh)
+    : scenario_(scenario),
+      color_view_(std::move(color)),
+      depth_view_(std::move(depth)),
+      color_(color_view_->camera),
+      depth_(depth_view_->camera),
+      pool_(pool),
+      mesh_(std::move(mesh)) {}
 
 void Scene::Animate(int32_t number, std::vector<PersonState>* persons) const {
   const Scenario& s = scenario_;
@@ -493,16 +499,18 @@ void Scene::Render(int32_t number, float exposure, Frame* f) const {
   for (auto& p : f->persons) p.painted_face = !mesh_;
   Pose(f, light);
   const auto& persons = f->persons;
-  std::vector<float> color_t(size_t(cw) * ch);
-  ParallelFor(int64_t(ch), [&](int64_t begin, int64_t end) {
+  auto& color_t = f->color_z;
+  color_t.resize(size_t(cw) * ch);
+  const View& cv = *color_view_;
+  pool_->For(int64_t(ch), [&](int64_t begin, int64_t end) {
     for (int v = int(begin); v < int(end); ++v) {
       for (int u = 0; u < cw; ++u) {
         const size_t i = size_t(v) * cw + u;
         const float o[3] = {0, 0, 0};
         const float d[3] = {color_.rays[i * 2], color_.rays[i * 2 + 1], 1};
         Hit hit;
-        hit.t = color_room_t_[i];
-        hit.kind = color_room_kind_[i];
+        hit.t = cv.room_t[i];
+        hit.kind = cv.room_kind[i];
         TracePersons(persons, o, d, &hit);
         const uint32_t noise = Hash(s.seed, number, uint32_t(i));
         if (hit.kind == 3) {
@@ -511,7 +519,7 @@ void Scene::Render(int32_t number, float exposure, Frame* f) const {
           const float grain = ((noise & 0xff) / 255.0f - 0.5f) * 4;
           for (int c = 0; c < 3; ++c)
             f->color_bgr[i * 3 + c] =
-                uint8_t(std::clamp(color_room_bgr_[i * 3 + c] * light + grain, 0.0f, 255.0f));
+                uint8_t(std::clamp(cv.room_bgr[i * 3 + c] * light + grain, 0.0f, 255.0f));
         }
         f->person[i] = uint8_t(hit.code);
         color_t[i] = hit.kind == 0 ? std::numeric_limits<float>::max() : hit.t;
@@ -524,16 +532,19 @@ void Scene::Render(int32_t number, float exposure, Frame* f) const {
     f->color_depth[i] = color_t[i] > kFarZ ? 0 : uint16_t(color_t[i] + 0.5f);
 
   const int dw = depth_.width, dh = depth_.height;
-  std::vector<float> z(size_t(dw) * dh);
-  std::vector<uint8_t> hair(size_t(dw) * dh);
-  ParallelFor(int64_t(dh), [&](int64_t begin, int64_t end) {
+  auto& z = f->depth_z;
+  auto& hair = f->depth_hair;
+  z.resize(size_t(dw) * dh);
+  hair.resize(size_t(dw) * dh);
+  const View& dv = *depth_view_;
+  pool_->For(int64_t(dh), [&](int64_t begin, int64_t end) {
     for (int v = int(begin); v < int(end); ++v) {
       for (int u = 0; u < dw; ++u) {
         const size_t i = size_t(v) * dw + u;
         const float d[3] = {depth_.rays[i * 2], depth_.rays[i * 2 + 1], 1};
         Hit hit;
-        hit.t = depth_room_t_[i];
-        hit.kind = depth_room_kind_[i];
+        hit.t = dv.room_t[i];
+        hit.kind = dv.room_kind[i];
         TracePersons(persons, depth_.position.data(), d, &hit);
         z[i] = hit.kind == 0 ? std::numeric_limits<float>::max() : hit.t;
         hair[i] = hit.kind == 3 && (hit.code - 1) % 4 == kHair;
@@ -544,7 +555,7 @@ void Scene::Render(int32_t number, float exposure, Frame* f) const {
   for (float& value : z)
     if (value > kFarZ) value = 0;
   f->depth.resize(size_t(dw) * dh);
-  ParallelFor(int64_t(dh), [&](int64_t begin, int64_t end) {
+  pool_->For(int64_t(dh), [&](int64_t begin, int64_t end) {
     for (int v = int(begin); v < int(end); ++v) {
       for (int u = 0; u < dw; ++u) {
         const size_t i = size_t(v) * dw + u;
@@ -710,7 +721,7 @@ void Scene::Rasterise(const Camera& camera, const Frame& f, float* z, uint8_t* b
     }
     const uint8_t code = uint8_t(1 + 4 * index + kHead);
     constexpr int kBand = 48;
-    ParallelFor((h + kBand - 1) / kBand, [&](int64_t begin, int64_t end) {
+    pool_->For((h + kBand - 1) / kBand, [&](int64_t begin, int64_t end) {
       for (int64_t band = begin; band < end; ++band) {
         const int y0 = int(band) * kBand, y1 = std::min(h, y0 + kBand);
         for (size_t t = 0; t < mesh_->triangles.size(); ++t) {

@@ -427,7 +427,7 @@ class SegmentationModule : public Object<PXC3DSeg>, public VideoModule {
     if (paused_ || !frame_ || frame_->color_bgr.empty()) return nullptr;
     auto* image = new Image(width_, height_, PXCImage::PIXEL_FORMAT_RGB32, width_ * 4, time_stamp_);
     uint8_t* d = image->pixels();
-    ParallelFor(int64_t(width_) * height_, [&](int64_t begin, int64_t end) {
+    pool_->For(int64_t(width_) * height_, [&](int64_t begin, int64_t end) {
       for (int64_t i = begin; i < end; ++i) {
         d[i * 4] = frame_->color_bgr[size_t(i) * 3];
         d[i * 4 + 1] = frame_->color_bgr[size_t(i) * 3 + 1];
@@ -441,6 +441,7 @@ class SegmentationModule : public Object<PXC3DSeg>, public VideoModule {
     frame_ = frame, width_ = width, height_ = height, time_stamp_ = time_stamp;
   }
   bool paused_ = false;
+  WorkerPool* pool_ = nullptr;
 
  private:
   const Frame* frame_ = nullptr;
@@ -479,6 +480,8 @@ class SenseManager : public Object<PXCSenseManager>, public PXCSimulationTruth {
   void Release() override { delete this; }
   PXCSession* QuerySession() override;
   std::shared_ptr<const FaceMesh> FaceModel();
+  WorkerPool& Pool();
+  ViewCache& Views();
   PXCCaptureManager* QueryCaptureManager() override { return &capture_manager_; }
   pxcStatus EnableStream(PXCCapture::StreamType type, int32_t width, int32_t height, float,
                          int32_t) override {
@@ -537,8 +540,10 @@ class SenseManager : public Object<PXCSenseManager>, public PXCSimulationTruth {
       ++index;
     if (index == scenario_.devices.size()) return PXC_STATUS_DEVICE_FAILED;
     device_.reset(new Device(scenario_, Model(scenario_.devices[index]), int(index)));
-    scene_ = std::make_unique<Scene>(scenario_, ColorCamera(color_size_.width, color_size_.height),
-                                     DepthCamera(depth_size_), FaceModel());
+    WorkerPool& pool = Pool();
+    scene_ = std::make_unique<Scene>(
+        scenario_, Views().Get(ColorCamera(color_size_.width, color_size_.height), true, pool),
+        Views().Get(DepthCamera(depth_size_), false, pool), &pool, FaceModel());
     device_->set_cameras(&scene_->color(), &scene_->depth());
     number_ = 0;
     start_ = std::chrono::steady_clock::now();
@@ -657,8 +662,8 @@ class SenseManager : public Object<PXCSenseManager>, public PXCSimulationTruth {
   PXCSizeI32 FirstDepthMode() const {
     return {scenario_.depth_sizes.front()[0], scenario_.depth_sizes.front()[1]};
   }
-  static void ToYuy2(const uint8_t* bgr, int w, int h, uint8_t* out, int pitch) {
-    ParallelFor(int64_t(h), [&](int64_t begin, int64_t end) {
+  void ToYuy2(const uint8_t* bgr, int w, int h, uint8_t* out, int pitch) {
+    Pool().For(int64_t(h), [&](int64_t begin, int64_t end) {
       for (int y = int(begin); y < int(end); ++y) {
         const uint8_t* s = bgr + size_t(y) * w * 3;
         uint8_t* d = out + size_t(y) * pitch;
@@ -785,6 +790,8 @@ class Session : public Object<PXCSession> {
     mesh_ = FaceMesh::Load(folder, &error);
   }
   std::shared_ptr<const FaceMesh> mesh() const { return mesh_; }
+  WorkerPool& pool() { return pool_; }
+  ViewCache& views() { return views_; }
   void AddRef() { ++references_; }
   void Release() override {
     if (--references_ == 0) delete this;
@@ -817,17 +824,23 @@ class Session : public Object<PXCSession> {
   ~Session() override = default;
   Scenario scenario_;
   std::shared_ptr<const FaceMesh> mesh_;
+  // Shared by the session's sense managers, which keep the session alive.
+  WorkerPool pool_;
+  ViewCache views_;
   std::atomic<int> references_{1};
 };
 
 SenseManager::SenseManager(Session* session, const Scenario& scenario)
     : session_(session), scenario_(scenario), capture_manager_(this), face_(&frame_.faces) {
   depth_size_ = FirstDepthMode();
+  segmentation_.pool_ = &session->pool();
   session->AddRef();
 }
 
 PXCSession* SenseManager::QuerySession() { return session_; }
 std::shared_ptr<const FaceMesh> SenseManager::FaceModel() { return session_->mesh(); }
+WorkerPool& SenseManager::Pool() { return session_->pool(); }
+ViewCache& SenseManager::Views() { return session_->views(); }
 
 SenseManager::~SenseManager() {
   Close();
