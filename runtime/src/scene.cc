@@ -110,14 +110,43 @@ void TraceBackground(const float o[3], const float d[3], Hit* hit) {
   if (t > 0 && t < hit->t) *hit = Hit{t, 0, 2, {q[0] + t * d[0], q[1] + t * d[1], q[2] + t * d[2]}};
 }
 
-void TracePersons(const std::vector<PersonState>& persons, const float o[3], const float d[3],
-                  Hit* hit) {
+// The spheres a person's parts lie in, in the order they are tried; a ray that misses one
+// misses what it holds.
+enum Bound { kBody, kHeadBound, kNeckBound, kTorsoBound, kBounds };
+constexpr float kBoundRadius[kBounds] = {450, 125, 75, 250};
+
+struct Bounds {
+  float centre[kBounds][3];
+};
+
+// Neck and torso follow the head's position but not its turn.
+std::vector<Bounds> PersonBounds(const std::vector<PersonState>& persons) {
+  constexpr float kOffset[kBounds][3] = {{0, 330, 60}, {0, 0, 0}, {0, 120, 20}, {0, 390, 70}};
+  std::vector<Bounds> bounds(persons.size());
+  for (size_t i = 0; i < persons.size(); ++i)
+    for (int b = 0; b < kBounds; ++b)
+      for (int k = 0; k < 3; ++k)
+        bounds[i].centre[b][k] = persons[i].head[size_t(k)] + kOffset[b][k];
+  return bounds;
+}
+
+// Bits of a pixel's region: 1 << (kBounds * person + bound) when a ray of it may pass within the
+// bound. Persons past what the bits hold are always tried.
+using Reach = uint32_t;
+constexpr size_t kReachPersons = sizeof(Reach) * 8 / kBounds;
+
+bool MayReach(Reach reach, size_t person, int bound) {
+  return person >= kReachPersons || (reach >> (kBounds * person + size_t(bound)) & 1);
+}
+
+void TracePersons(const std::vector<PersonState>& persons, const std::vector<Bounds>& all_bounds,
+                  Reach reach, const float o[3], const float d[3], Hit* hit) {
   for (size_t i = 0; i < persons.size(); ++i) {
     const PersonState& p = persons[i];
     if (!p.present) continue;
-    const float body_c[3] = {p.head[0], p.head[1] + 330, p.head[2] + 60};
-    if (!Near(o, d, body_c, 450)) continue;
-    if (Near(o, d, p.head.data(), 125)) {
+    const auto& bounds = all_bounds[i].centre;
+    if (!MayReach(reach, i, kBody) || !Near(o, d, bounds[kBody], 450)) continue;
+    if (MayReach(reach, i, kHeadBound) && Near(o, d, p.head.data(), 125)) {
       float lo[3], ld[3];
       Local(p, o, d, lo, ld);
       float t = Ellipsoid(lo, ld, kHeadRadii);
@@ -135,15 +164,14 @@ void TracePersons(const std::vector<PersonState>& persons, const float o[3], con
           *hit = Hit{t, int(1 + 4 * i + kHair), 3, {lo[0] + t * ld[0], y, z}};
       }
     }
-    // Neck and torso follow the head's position but not its turn.
-    const float neck_c[3] = {p.head[0], p.head[1] + 120, p.head[2] + 20};
     const float neck_r[3] = {48, 75, 48};
-    const float torso_c[3] = {p.head[0], p.head[1] + 390, p.head[2] + 70};
     const float torso_r[3] = {210, 250, 120};
     for (int part = kNeck; part <= kTorso; ++part) {
-      const float* c = part == kNeck ? neck_c : torso_c;
+      const float* c = bounds[part == kNeck ? kNeckBound : kTorsoBound];
       const float* r = part == kNeck ? neck_r : torso_r;
-      if (!Near(o, d, c, std::max(r[0], r[1]))) continue;
+      if (!MayReach(reach, i, part == kNeck ? kNeckBound : kTorsoBound) ||
+          !Near(o, d, c, std::max(r[0], r[1])))
+        continue;
       const float q[3] = {o[0] - c[0], o[1] - c[1], o[2] - c[2]};
       const float t = Ellipsoid(q, d, r);
       if (t > 0 && t < hit->t)
@@ -368,8 +396,11 @@ void Camera::BuildRays(WorkerPool& pool) {
           const float radial = 1 + k1 * r2 + k2 * r2 * r2 + k3 * r2 * r2 * r2;
           const float dx = 2 * p1 * x * y + p2 * (r2 + 2 * x * x);
           const float dy = p1 * (r2 + 2 * y * y) + 2 * p2 * x * y;
-          x = (xd - dx) / radial;
-          y = (yd - dy) / radial;
+          const float nx = (xd - dx) / radial, ny = (yd - dy) / radial;
+          // At a fixed point every further step gives the same again.
+          if (nx == x && ny == y) break;
+          x = nx;
+          y = ny;
         }
         rays[(size_t(v) * width + u) * 2] = x;
         rays[(size_t(v) * width + u) * 2 + 1] = y;
@@ -414,7 +445,90 @@ View::View(Camera lens, bool colour, WorkerPool& pool) : camera(std::move(lens))
       if (colour) Shade(nobody, hit, 128, 1, &room_bgr[i * 3]);
     }
   });
+  tiles_x = (camera.width + kTile - 1) / kTile;
+  tiles_y = (camera.height + kTile - 1) / kTile;
+  tiles.resize(size_t(tiles_x) * tiles_y);
+  pool.For(tiles_y, [&](int64_t begin, int64_t end) {
+    for (int ty = int(begin); ty < int(end); ++ty) {
+      for (int tx = 0; tx < tiles_x; ++tx) {
+        const int u0 = tx * kTile, u1 = std::min(camera.width, u0 + kTile);
+        const int v0 = ty * kTile, v1 = std::min(camera.height, v0 + kTile);
+        auto unit = [&](int u, int v, double d[3]) {
+          const size_t i = size_t(v) * camera.width + u;
+          d[0] = camera.rays[i * 2], d[1] = camera.rays[i * 2 + 1], d[2] = 1;
+          const double n = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+          for (int k = 0; k < 3; ++k) d[k] /= n;
+        };
+        double axis[3] = {0, 0, 0}, d[3];
+        for (int v = v0; v < v1; ++v)
+          for (int u = u0; u < u1; ++u) {
+            unit(u, v, d);
+            for (int k = 0; k < 3; ++k) axis[k] += d[k];
+          }
+        const double n = std::sqrt(axis[0] * axis[0] + axis[1] * axis[1] + axis[2] * axis[2]);
+        for (double& a : axis) a /= n;
+        double widest = 0;
+        for (int v = v0; v < v1; ++v)
+          for (int u = u0; u < u1; ++u) {
+            unit(u, v, d);
+            const double c =
+                std::clamp(d[0] * axis[0] + d[1] * axis[1] + d[2] * axis[2], -1.0, 1.0);
+            widest = std::max(widest, std::acos(c));
+          }
+        tiles[size_t(ty) * tiles_x + tx] = {axis[0], axis[1], axis[2], std::cos(widest),
+                                            std::sin(widest)};
+      }
+    }
+  });
 }
+
+namespace {
+
+// Per tile of the view, which bounds of which persons a ray of it may pass within. Generous by a
+// milliradian, far more than the float tests' rounding: a ray it rules out misses for certain.
+void TileReach(const View& view, const std::vector<PersonState>& persons,
+               const std::vector<Bounds>& bounds, std::vector<Reach>* reach) {
+  struct Cone {
+    Reach bit;
+    double q[3];  // sphere centre from the camera, unit
+    double cos, sin;
+    bool inside;
+  };
+  std::vector<Cone> cones;
+  for (size_t i = 0; i < std::min(persons.size(), kReachPersons); ++i) {
+    if (!persons[i].present) continue;
+    const auto& c = bounds[i].centre;
+    for (int b = 0; b < kBounds; ++b) {
+      Cone cone{};
+      cone.bit = Reach(1) << (kBounds * i + size_t(b));
+      for (int k = 0; k < 3; ++k) cone.q[k] = double(c[b][k]) - view.camera.position[size_t(k)];
+      const double dist =
+          std::sqrt(cone.q[0] * cone.q[0] + cone.q[1] * cone.q[1] + cone.q[2] * cone.q[2]);
+      const double radius = kBoundRadius[b];
+      cone.inside = dist <= radius + 1;
+      if (!cone.inside) {
+        for (double& q : cone.q) q /= dist;
+        const double angle = std::asin(radius / dist) + 1e-3;
+        cone.cos = std::cos(angle), cone.sin = std::sin(angle);
+      }
+      cones.push_back(cone);
+    }
+  }
+  reach->assign(view.tiles.size(), 0);
+  for (size_t t = 0; t < view.tiles.size(); ++t) {
+    const auto& tile = view.tiles[t];
+    Reach r = 0;
+    for (const Cone& cone : cones) {
+      // Lines, not rays: the angle between the axis and the line to the centre, either way.
+      const double along =
+          std::fabs(tile[0] * cone.q[0] + tile[1] * cone.q[1] + tile[2] * cone.q[2]);
+      if (cone.inside || along >= tile[3] * cone.cos - tile[4] * cone.sin) r |= cone.bit;
+    }
+    (*reach)[t] = r;
+  }
+}
+
+}  // namespace
 
 std::shared_ptr<const View> ViewCache::Get(const Camera& lens, bool colour, WorkerPool& pool) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -502,6 +616,8 @@ void Scene::Render(int32_t number, float exposure, Frame* f) const {
   auto& color_t = f->color_z;
   color_t.resize(size_t(cw) * ch);
   const View& cv = *color_view_;
+  const std::vector<Bounds> bounds = PersonBounds(persons);
+  TileReach(cv, persons, bounds, &f->color_reach);
   pool_->For(int64_t(ch), [&](int64_t begin, int64_t end) {
     for (int v = int(begin); v < int(end); ++v) {
       for (int u = 0; u < cw; ++u) {
@@ -511,7 +627,9 @@ void Scene::Render(int32_t number, float exposure, Frame* f) const {
         Hit hit;
         hit.t = cv.room_t[i];
         hit.kind = cv.room_kind[i];
-        TracePersons(persons, o, d, &hit);
+        TracePersons(persons, bounds,
+                     f->color_reach[size_t(v / View::kTile) * cv.tiles_x + u / View::kTile], o, d,
+                     &hit);
         const uint32_t noise = Hash(s.seed, number, uint32_t(i));
         if (hit.kind == 3) {
           Shade(persons, hit, noise, light, &f->color_bgr[i * 3]);
@@ -528,8 +646,10 @@ void Scene::Render(int32_t number, float exposure, Frame* f) const {
   });
 
   Rasterise(color_, *f, color_t.data(), f->color_bgr.data(), f->person.data(), nullptr);
-  for (size_t i = 0; i < color_t.size(); ++i)
-    f->color_depth[i] = color_t[i] > kFarZ ? 0 : uint16_t(color_t[i] + 0.5f);
+  pool_->For(int64_t(color_t.size()), [&](int64_t begin, int64_t end) {
+    for (size_t i = size_t(begin); i < size_t(end); ++i)
+      f->color_depth[i] = color_t[i] > kFarZ ? 0 : uint16_t(color_t[i] + 0.5f);
+  });
 
   const int dw = depth_.width, dh = depth_.height;
   auto& z = f->depth_z;
@@ -537,6 +657,7 @@ void Scene::Render(int32_t number, float exposure, Frame* f) const {
   z.resize(size_t(dw) * dh);
   hair.resize(size_t(dw) * dh);
   const View& dv = *depth_view_;
+  TileReach(dv, persons, bounds, &f->depth_reach);
   pool_->For(int64_t(dh), [&](int64_t begin, int64_t end) {
     for (int v = int(begin); v < int(end); ++v) {
       for (int u = 0; u < dw; ++u) {
@@ -545,15 +666,19 @@ void Scene::Render(int32_t number, float exposure, Frame* f) const {
         Hit hit;
         hit.t = dv.room_t[i];
         hit.kind = dv.room_kind[i];
-        TracePersons(persons, depth_.position.data(), d, &hit);
+        TracePersons(persons, bounds,
+                     f->depth_reach[size_t(v / View::kTile) * dv.tiles_x + u / View::kTile],
+                     depth_.position.data(), d, &hit);
         z[i] = hit.kind == 0 ? std::numeric_limits<float>::max() : hit.t;
         hair[i] = hit.kind == 3 && (hit.code - 1) % 4 == kHair;
       }
     }
   });
   Rasterise(depth_, *f, z.data(), nullptr, nullptr, hair.data());
-  for (float& value : z)
-    if (value > kFarZ) value = 0;
+  pool_->For(int64_t(z.size()), [&](int64_t begin, int64_t end) {
+    for (size_t i = size_t(begin); i < size_t(end); ++i)
+      if (z[i] > kFarZ) z[i] = 0;
+  });
   f->depth.resize(size_t(dw) * dh);
   pool_->For(int64_t(dh), [&](int64_t begin, int64_t end) {
     for (int v = int(begin); v < int(end); ++v) {

@@ -98,6 +98,7 @@ struct Frame {
   // The renderer's scratch, kept from frame to frame so that a frame allocates nothing.
   std::vector<float> color_z, depth_z;
   std::vector<uint8_t> depth_hair;
+  std::vector<uint32_t> color_reach, depth_reach;  // per tile of the view
 };
 
 // What never moves as one camera sees it: its rays, and the room's distance, what was hit and
@@ -107,6 +108,11 @@ struct View {
   Camera camera;
   std::vector<float> room_t;
   std::vector<uint8_t> room_kind, room_bgr;
+  // Square tiles, row by row, each a cone holding its pixels' rays: the unit axis, then the
+  // cosine and sine of the widest ray's angle to it. A person no cone reaches is not traced there.
+  static constexpr int kTile = 16;
+  int tiles_x = 0, tiles_y = 0;
+  std::vector<std::array<double, 5>> tiles;
 };
 
 // The latest view of each camera: a new size replaces it, the same size takes it again.
