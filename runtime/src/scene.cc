@@ -524,6 +524,12 @@ void TileReach(const View& view, const std::vector<PersonState>& persons,
           std::fabs(tile[0] * cone.q[0] + tile[1] * cone.q[1] + tile[2] * cone.q[2]);
       if (cone.inside || along >= tile[3] * cone.cos - tile[4] * cone.sin) r |= cone.bit;
     }
+    // The body's bound only guards its parts: without them it is not worth a test.
+    for (size_t i = 0; i < kReachPersons; ++i) {
+      const Reach body = Reach(1) << (kBounds * i + kBody);
+      const Reach parts = ((Reach(1) << kBounds) - 1) << (kBounds * i) & ~body;
+      if (!(r & parts)) r &= ~body;
+    }
     (*reach)[t] = r;
   }
 }
@@ -846,10 +852,24 @@ void Scene::Rasterise(const Camera& camera, const Frame& f, float* z, uint8_t* b
     }
     const uint8_t code = uint8_t(1 + 4 * index + kHead);
     constexpr int kBand = 48;
-    pool_->For((h + kBand - 1) / kBand, [&](int64_t begin, int64_t end) {
+    // Each band's front-facing triangles in mesh order: the order decides equal depths.
+    std::vector<std::vector<int32_t>> bands(size_t(h + kBand - 1) / kBand);
+    for (size_t t = 0; t < mesh_->triangles.size(); ++t) {
+      const auto& tri = mesh_->triangles[t];
+      const auto &a = screen[size_t(tri[0])], &b = screen[size_t(tri[1])],
+                 &c = screen[size_t(tri[2])];
+      const float area = (b[0] - a[0]) * (c[1] - a[1]) - (b[1] - a[1]) * (c[0] - a[0]);
+      if (area >= 0) continue;
+      const int ymin = std::max(0, int(std::ceil(std::min({a[1], b[1], c[1]}))));
+      const int ymax = std::min(h - 1, int(std::floor(std::max({a[1], b[1], c[1]}))));
+      for (int band = ymin / kBand; ymin <= ymax && band <= ymax / kBand; ++band)
+        bands[size_t(band)].push_back(int32_t(t));
+    }
+    pool_->For(int64_t(bands.size()), [&](int64_t begin, int64_t end) {
       for (int64_t band = begin; band < end; ++band) {
         const int y0 = int(band) * kBand, y1 = std::min(h, y0 + kBand);
-        for (size_t t = 0; t < mesh_->triangles.size(); ++t) {
+        for (const int32_t binned : bands[size_t(band)]) {
+          const size_t t = size_t(binned);
           const auto& tri = mesh_->triangles[t];
           const auto &a = screen[size_t(tri[0])], &b = screen[size_t(tri[1])],
                      &c = screen[size_t(tri[2])];
