@@ -624,29 +624,39 @@ void Scene::Render(int32_t number, float exposure, Frame* f) const {
   const View& cv = *color_view_;
   const std::vector<Bounds> bounds = PersonBounds(persons);
   TileReach(cv, persons, bounds, &f->color_reach);
+  // The film grain of each noise byte, as the room's pixels add it.
+  float grains[256];
+  for (uint32_t n = 0; n < 256; ++n) grains[n] = (n / 255.0f - 0.5f) * 4;
   pool_->For(int64_t(ch), [&](int64_t begin, int64_t end) {
+    // Locals: the byte stores below could otherwise alias every vector's bookkeeping.
+    const float* rays = color_.rays.data();
+    const float* room_t = cv.room_t.data();
+    const uint8_t* room_kind = cv.room_kind.data();
+    const uint8_t* room_bgr = cv.room_bgr.data();
+    const Reach* reach = f->color_reach.data();
+    uint8_t* bgr = f->color_bgr.data();
+    uint8_t* codes = f->person.data();
+    float* z = color_t.data();
     for (int v = int(begin); v < int(end); ++v) {
+      const Reach* tiles = reach + size_t(v / View::kTile) * cv.tiles_x;
       for (int u = 0; u < cw; ++u) {
         const size_t i = size_t(v) * cw + u;
         const float o[3] = {0, 0, 0};
-        const float d[3] = {color_.rays[i * 2], color_.rays[i * 2 + 1], 1};
+        const float d[3] = {rays[i * 2], rays[i * 2 + 1], 1};
         Hit hit;
-        hit.t = cv.room_t[i];
-        hit.kind = cv.room_kind[i];
-        TracePersons(persons, bounds,
-                     f->color_reach[size_t(v / View::kTile) * cv.tiles_x + u / View::kTile], o, d,
-                     &hit);
+        hit.t = room_t[i];
+        hit.kind = room_kind[i];
+        if (const Reach r = tiles[u / View::kTile]) TracePersons(persons, bounds, r, o, d, &hit);
         const uint32_t noise = Hash(s.seed, number, uint32_t(i));
         if (hit.kind == 3) {
-          Shade(persons, hit, noise, light, &f->color_bgr[i * 3]);
+          Shade(persons, hit, noise, light, &bgr[i * 3]);
         } else {
-          const float grain = ((noise & 0xff) / 255.0f - 0.5f) * 4;
+          const float grain = grains[noise & 0xff];
           for (int c = 0; c < 3; ++c)
-            f->color_bgr[i * 3 + c] =
-                uint8_t(std::clamp(cv.room_bgr[i * 3 + c] * light + grain, 0.0f, 255.0f));
+            bgr[i * 3 + c] = uint8_t(std::clamp(room_bgr[i * 3 + c] * light + grain, 0.0f, 255.0f));
         }
-        f->person[i] = uint8_t(hit.code);
-        color_t[i] = hit.kind == 0 ? std::numeric_limits<float>::max() : hit.t;
+        codes[i] = uint8_t(hit.code);
+        z[i] = hit.kind == 0 ? std::numeric_limits<float>::max() : hit.t;
       }
     }
   });
