@@ -691,23 +691,21 @@ void Scene::Render(int32_t number, float exposure, Frame* f) const {
     }
   });
   Rasterise(depth_, *f, z.data(), nullptr, nullptr, hair.data());
-  pool_->For(int64_t(z.size()), [&](int64_t begin, int64_t end) {
-    for (size_t i = size_t(begin); i < size_t(end); ++i)
-      if (z[i] > kFarZ) z[i] = 0;
-  });
+  // Beyond the range the sensor sees nothing.
+  auto range = [&z](size_t i) { return z[i] > kFarZ ? 0.0f : z[i]; };
   f->depth.resize(size_t(dw) * dh);
   pool_->For(int64_t(dh), [&](int64_t begin, int64_t end) {
     for (int v = int(begin); v < int(end); ++v) {
       for (int u = 0; u < dw; ++u) {
         const size_t i = size_t(v) * dw + u;
-        float value = z[i];
+        const float value = range(i);
         // The far side of a silhouette and much of the hair return nothing.
         bool hole = value <= 0 || value > kFarZ;
         const int nb[4][2] = {{-1, 0}, {1, 0}, {0, -1}, {0, 1}};
         for (const auto& n : nb) {
           const int x = u + n[0], y = v + n[1];
           if (x < 0 || y < 0 || x >= dw || y >= dh) continue;
-          const float other = z[size_t(y) * dw + x];
+          const float other = range(size_t(y) * dw + x);
           if (other > 0 && value - other > 60) hole = true;
         }
         if (hair[i] && Uniform(s.seed, number, uint32_t(i) ^ 0x55555555u) < 0.45f) hole = true;
@@ -850,20 +848,27 @@ void Scene::Rasterise(const Camera& camera, const Frame& f, float* z, uint8_t* b
                       uint8_t* hair) const {
   if (!mesh_) return;
   const int w = camera.width, h = camera.height;
+  constexpr int kBand = 48;
+  const size_t band_count = size_t(h + kBand - 1) / kBand;
+  // Per person, its vertices on screen and each band's front-facing triangles in mesh order: the
+  // order decides equal depths. Persons keep their order within a band, and so in every pixel.
+  struct Person {
+    size_t index;
+    std::vector<std::array<float, 3>> screen;
+    std::vector<std::vector<int32_t>> bands;
+  };
+  std::vector<Person> people;
   for (size_t index = 0; index < f.mesh_vertices.size(); ++index) {
     const auto& vertices = f.mesh_vertices[index];
     if (vertices.empty()) continue;
-    const auto& colours = f.mesh_colours[index];
-    std::vector<std::array<float, 3>> screen(vertices.size());
+    Person person{index, std::vector<std::array<float, 3>>(vertices.size()),
+                  std::vector<std::vector<int32_t>>(band_count)};
+    auto& screen = person.screen;
     for (size_t i = 0; i < vertices.size(); ++i) {
       float u = -1e9f, v = -1e9f;
       camera.Project(vertices[i].data(), &u, &v);
       screen[i] = {u, v, vertices[i][2] - camera.position[2]};
     }
-    const uint8_t code = uint8_t(1 + 4 * index + kHead);
-    constexpr int kBand = 48;
-    // Each band's front-facing triangles in mesh order: the order decides equal depths.
-    std::vector<std::vector<int32_t>> bands(size_t(h + kBand - 1) / kBand);
     for (size_t t = 0; t < mesh_->triangles.size(); ++t) {
       const auto& tri = mesh_->triangles[t];
       const auto &a = screen[size_t(tri[0])], &b = screen[size_t(tri[1])],
@@ -873,12 +878,19 @@ void Scene::Rasterise(const Camera& camera, const Frame& f, float* z, uint8_t* b
       const int ymin = std::max(0, int(std::ceil(std::min({a[1], b[1], c[1]}))));
       const int ymax = std::min(h - 1, int(std::floor(std::max({a[1], b[1], c[1]}))));
       for (int band = ymin / kBand; ymin <= ymax && band <= ymax / kBand; ++band)
-        bands[size_t(band)].push_back(int32_t(t));
+        person.bands[size_t(band)].push_back(int32_t(t));
     }
-    pool_->For(int64_t(bands.size()), [&](int64_t begin, int64_t end) {
-      for (int64_t band = begin; band < end; ++band) {
-        const int y0 = int(band) * kBand, y1 = std::min(h, y0 + kBand);
-        for (const int32_t binned : bands[size_t(band)]) {
+    people.push_back(std::move(person));
+  }
+  if (people.empty()) return;
+  pool_->For(int64_t(band_count), [&](int64_t begin, int64_t end) {
+    for (int64_t band = begin; band < end; ++band) {
+      const int y0 = int(band) * kBand, y1 = std::min(h, y0 + kBand);
+      for (const Person& person : people) {
+        const auto& screen = person.screen;
+        const auto& colours = f.mesh_colours[person.index];
+        const uint8_t code = uint8_t(1 + 4 * person.index + kHead);
+        for (const int32_t binned : person.bands[size_t(band)]) {
           const size_t t = size_t(binned);
           const auto& tri = mesh_->triangles[t];
           const auto &a = screen[size_t(tri[0])], &b = screen[size_t(tri[1])],
@@ -914,8 +926,8 @@ void Scene::Rasterise(const Camera& camera, const Frame& f, float* z, uint8_t* b
           }
         }
       }
-    });
-  }
+    }
+  });
 }
 
 }  // namespace pxcsim
