@@ -883,7 +883,8 @@ void Scene::Rasterise(const Camera& camera, const Frame& f, float* z, uint8_t* b
     people.push_back(std::move(person));
   }
   if (people.empty()) return;
-  pool_->For(int64_t(band_count), [&](int64_t begin, int64_t end) {
+  // A band's work depends on what lies in it: one band a grab.
+  pool_->For(int64_t(band_count), 1, [&](int64_t begin, int64_t end) {
     for (int64_t band = begin; band < end; ++band) {
       const int y0 = int(band) * kBand, y1 = std::min(h, y0 + kBand);
       for (const Person& person : people) {

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <thread>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace pxcsim {
@@ -22,14 +23,17 @@ class WorkerPool {
   WorkerPool(const WorkerPool&) = delete;
   WorkerPool& operator=(const WorkerPool&) = delete;
 
-  // body(begin, end) over [0, count) in chunks; returns when all are done. A loop started inside
-  // another, or while another thread's loop runs, still runs whole.
+  // body(begin, end) over [0, count) in chunks of chunk (by default: rows of an image or pixels,
+  // either way enough work per grab); returns when all are done. A loop started inside another,
+  // or while another thread's loop runs, still runs whole.
   template <typename Body>
   void For(int64_t count, Body&& body) {
-    // Rows of an image or pixels: either way enough work per grab.
-    const int64_t chunk = count > 100000 ? 4096 : 8;
+    For(count, count > 100000 ? 4096 : 8, std::forward<Body>(body));
+  }
+  template <typename Body>
+  void For(int64_t count, int64_t chunk, Body&& body) {
     Run(
-        count, chunk,
+        count, std::max<int64_t>(1, chunk),
         [](void* b, int64_t begin, int64_t end) {
           (*static_cast<std::remove_reference_t<Body>*>(b))(begin, end);
         },
