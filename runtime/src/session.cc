@@ -1,5 +1,6 @@
 // The project's simulated depth-camera runtime: a live camera looking at a scripted scene.
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -195,6 +196,7 @@ class Device : public Object<PXCCapture::Device> {
   }
   const Camera* color() const { return color_; }
   const Camera* depth() const { return depth_; }
+  void set_pool(WorkerPool* pool) { pool_ = pool; }
 
  private:
   const Scenario scenario_;
@@ -203,6 +205,7 @@ class Device : public Object<PXCCapture::Device> {
   std::map<int32_t, float> properties_;
   const Camera* color_ = nullptr;
   const Camera* depth_ = nullptr;
+  WorkerPool* pool_ = nullptr;  // the session's, while a sense manager runs the device
 };
 
 class Calibration : public Object<PXCCalibration> {
@@ -242,17 +245,20 @@ class Projection : public Object<PXCProjection> {
     color_ = color;
     depth_ = depth;
   }
+  void set_pool(WorkerPool* pool) { pool_ = pool; }
 
  private:
   Calibration* calibration_;
   const Camera* color_ = nullptr;
   const Camera* depth_ = nullptr;
+  WorkerPool* pool_ = nullptr;  // null: mapped on the calling thread
   friend class Device;
 };
 
 PXCProjection* Device::CreateProjection() {
   auto* p = new Projection(this);
   p->set_cameras(color_, depth_);
+  p->set_pool(pool_);
   return p;
 }
 
@@ -267,29 +273,60 @@ PXCImage* Projection::CreateDepthImageMappedToColor(PXCImage* depth_image, PXCIm
                         depth_image->QueryTimeStamp());
   auto* target = reinterpret_cast<uint16_t*>(out->pixels());
   std::fill(target, target + size_t(ci.width) * ci.height, uint16_t(0));
-  for (int v = 0; v < di.height; ++v) {
-    const auto* row = reinterpret_cast<const uint16_t*>(in.planes[0] + size_t(v) * in.pitches[0]);
-    for (int u = 0; u < di.width; ++u) {
-      const float z = row[u];
-      if (z == 0) continue;
-      const size_t i = size_t(v) * di.width + u;
-      const float p[3] = {depth_->rays[i * 2] * z + depth_->position[0],
-                          depth_->rays[i * 2 + 1] * z + depth_->position[1],
-                          z + depth_->position[2]};
-      float cu, cv;
-      if (!color_->Project(p, &cu, &cv)) continue;
-      // Each depth sample covers the colour pixels its footprint reaches; the nearest wins.
-      const float scale = color_->fx / depth_->fx * 0.5f + 0.5f;
-      const int u0 = int(std::floor(cu - scale)), u1 = int(std::ceil(cu + scale));
-      const int v0 = int(std::floor(cv - scale)), v1 = int(std::ceil(cv + scale));
-      const uint16_t zc = uint16_t(p[2] + 0.5f);
-      for (int y = std::max(0, v0); y < std::min(ci.height, v1); ++y)
-        for (int x = std::max(0, u0); x < std::min(ci.width, u1); ++x) {
-          uint16_t& t = target[size_t(y) * ci.width + x];
-          if (t == 0 || zc < t) t = zc;
-        }
+  // Each depth sample covers the colour pixels its footprint reaches; the nearest wins, so the
+  // samples may be drawn in any order: first every footprint, then bands of colour rows apart.
+  struct Footprint {
+    uint16_t x0, x1, y0, y1, z;  // z 0: covers nothing
+  };
+  std::vector<Footprint> prints(size_t(di.width) * di.height);
+  std::vector<std::array<int, 2>> rows(size_t(di.height));  // colour rows each depth row covers
+  const float scale = color_->fx / depth_->fx * 0.5f + 0.5f;
+  WorkerPool serial(1);
+  WorkerPool& pool = pool_ ? *pool_ : serial;
+  pool.For(di.height, [&](int64_t begin, int64_t end) {
+    for (int v = int(begin); v < int(end); ++v) {
+      const auto* row = reinterpret_cast<const uint16_t*>(in.planes[0] + size_t(v) * in.pitches[0]);
+      auto& covered = rows[size_t(v)];
+      covered = {ci.height, 0};
+      for (int u = 0; u < di.width; ++u) {
+        const size_t i = size_t(v) * di.width + u;
+        Footprint& print = prints[i];
+        print = {};
+        const float z = row[u];
+        if (z == 0) continue;
+        const float p[3] = {depth_->rays[i * 2] * z + depth_->position[0],
+                            depth_->rays[i * 2 + 1] * z + depth_->position[1],
+                            z + depth_->position[2]};
+        float cu, cv;
+        if (!color_->Project(p, &cu, &cv)) continue;
+        const int u0 = int(std::floor(cu - scale)), u1 = int(std::ceil(cu + scale));
+        const int v0 = int(std::floor(cv - scale)), v1 = int(std::ceil(cv + scale));
+        const int x0 = std::max(0, u0), x1 = std::min(ci.width, u1);
+        const int y0 = std::max(0, v0), y1 = std::min(ci.height, v1);
+        if (x0 >= x1 || y0 >= y1) continue;
+        print = {uint16_t(x0), uint16_t(x1), uint16_t(y0), uint16_t(y1), uint16_t(p[2] + 0.5f)};
+        covered = {std::min(covered[0], y0), std::max(covered[1], y1)};
+      }
     }
-  }
+  });
+  constexpr int kBand = 16;
+  pool.For((ci.height + kBand - 1) / kBand, 1, [&](int64_t begin, int64_t end) {
+    for (int band = int(begin); band < int(end); ++band) {
+      const int top = band * kBand, bottom = std::min(ci.height, top + kBand);
+      for (int v = 0; v < di.height; ++v) {
+        if (rows[size_t(v)][0] >= bottom || rows[size_t(v)][1] <= top) continue;
+        for (int u = 0; u < di.width; ++u) {
+          const Footprint& print = prints[size_t(v) * di.width + u];
+          if (print.z == 0) continue;
+          for (int y = std::max<int>(top, print.y0); y < std::min<int>(bottom, print.y1); ++y)
+            for (int x = print.x0; x < print.x1; ++x) {
+              uint16_t& t = target[size_t(y) * ci.width + x];
+              if (t == 0 || print.z < t) t = print.z;
+            }
+        }
+      }
+    }
+  });
   depth_image->ReleaseAccess(&in);
   return out;
 }
@@ -545,6 +582,7 @@ class SenseManager : public Object<PXCSenseManager>, public PXCSimulationTruth {
         scenario_, Views().Get(ColorCamera(color_size_.width, color_size_.height), true, pool),
         Views().Get(DepthCamera(depth_size_), false, pool), &pool, FaceModel());
     device_->set_cameras(&scene_->color(), &scene_->depth());
+    device_->set_pool(&pool);
     number_ = 0;
     start_ = std::chrono::steady_clock::now();
     if (!record_file_.empty()) {
