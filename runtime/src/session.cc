@@ -37,11 +37,15 @@ class Object : public Interface {
 // An image that owns its pixels.
 class Image : public Object<PXCImage> {
  public:
-  Image(int width, int height, PixelFormat format, int pitch, int64_t time_stamp)
+  // Zeroed, unless whoever makes it writes every byte.
+  enum Fill { kZeroed, kWrittenWhole };
+  Image(int width, int height, PixelFormat format, int pitch, int64_t time_stamp,
+        Fill fill = kZeroed)
       : info_{width, height, format},
         pitch_(pitch),
         time_stamp_(time_stamp),
-        pixels_(size_t(pitch) * height) {}
+        pixels_(fill == kZeroed ? new uint8_t[size_t(pitch) * height]()
+                                : new uint8_t[size_t(pitch) * height]) {}
   ImageInfo QueryInfo() override { return info_; }
   pxcI64 QueryTimeStamp() override { return time_stamp_; }
   pxcStatus AcquireAccess(Access access, PixelFormat format, ImageData* data) override {
@@ -50,13 +54,13 @@ class Image : public Object<PXCImage> {
     if (format == PIXEL_FORMAT_ANY || format == info_.format) {
       data->format = info_.format;
       data->pitches[0] = pitch_;
-      data->planes[0] = pixels_.data();
+      data->planes[0] = pixels_.get();
       return PXC_STATUS_NO_ERROR;
     }
     if (format == PIXEL_FORMAT_RGB24 && info_.format == PIXEL_FORMAT_YUY2) {
       converted_.resize(size_t(info_.width) * info_.height * 3);
       for (int y = 0; y < info_.height; ++y) {
-        const uint8_t* s = pixels_.data() + size_t(y) * pitch_;
+        const uint8_t* s = pixels_.get() + size_t(y) * pitch_;
         uint8_t* d = converted_.data() + size_t(y) * info_.width * 3;
         for (int x = 0; x < info_.width; ++x) {
           const float luma = s[x * 2], u = s[(x & ~1) * 2 + 1] - 128.0f,
@@ -76,7 +80,7 @@ class Image : public Object<PXCImage> {
   }
   pxcStatus ReleaseAccess(ImageData*) override { return PXC_STATUS_NO_ERROR; }
 
-  uint8_t* pixels() { return pixels_.data(); }
+  uint8_t* pixels() { return pixels_.get(); }
   int pitch() const { return pitch_; }
   void set_time_stamp(int64_t time_stamp) { time_stamp_ = time_stamp; }
 
@@ -84,7 +88,7 @@ class Image : public Object<PXCImage> {
   ImageInfo info_;
   int pitch_;
   int64_t time_stamp_;
-  std::vector<uint8_t> pixels_;
+  std::unique_ptr<uint8_t[]> pixels_;
   std::vector<uint8_t> converted_;
 };
 
@@ -270,7 +274,7 @@ PXCImage* Projection::CreateDepthImageMappedToColor(PXCImage* depth_image, PXCIm
   if (depth_image->AcquireAccess(PXCImage::ACCESS_READ, PXCImage::PIXEL_FORMAT_DEPTH, &in) != 0)
     return nullptr;
   auto* out = new Image(ci.width, ci.height, PXCImage::PIXEL_FORMAT_DEPTH, ci.width * 2,
-                        depth_image->QueryTimeStamp());
+                        depth_image->QueryTimeStamp(), Image::kWrittenWhole);
   auto* target = reinterpret_cast<uint16_t*>(out->pixels());
   std::fill(target, target + size_t(ci.width) * ci.height, uint16_t(0));
   // Each depth sample covers the colour pixels its footprint reaches; the nearest wins, so the
@@ -278,7 +282,8 @@ PXCImage* Projection::CreateDepthImageMappedToColor(PXCImage* depth_image, PXCIm
   struct Footprint {
     uint16_t x0, x1, y0, y1, z;  // z 0: covers nothing
   };
-  std::vector<Footprint> prints(size_t(di.width) * di.height);
+  // Each one written below, so not zeroed first.
+  std::unique_ptr<Footprint[]> prints(new Footprint[size_t(di.width) * di.height]);
   std::vector<std::array<int, 2>> rows(size_t(di.height));  // colour rows each depth row covers
   const float scale = color_->fx / depth_->fx * 0.5f + 0.5f;
   WorkerPool serial(1);
@@ -462,7 +467,8 @@ class SegmentationModule : public Object<PXC3DSeg>, public VideoModule {
   void Release() override {}
   PXCImage* AcquireSegmentedImage() override {
     if (paused_ || !frame_ || frame_->color_bgr.empty()) return nullptr;
-    auto* image = new Image(width_, height_, PXCImage::PIXEL_FORMAT_RGB32, width_ * 4, time_stamp_);
+    auto* image = new Image(width_, height_, PXCImage::PIXEL_FORMAT_RGB32, width_ * 4, time_stamp_,
+                            Image::kWrittenWhole);
     uint8_t* d = image->pixels();
     pool_->For(int64_t(width_) * height_, [&](int64_t begin, int64_t end) {
       for (int64_t i = begin; i < end; ++i) {
@@ -606,13 +612,15 @@ class SenseManager : public Object<PXCSenseManager>, public PXCSimulationTruth {
     const int64_t stamp = kClockOrigin + int64_t(number_) * kFrameTicks;
     const int w = color_size_.width, h = color_size_.height;
     const int pitch = w * 2 + scenario_.color_pitch_padding;
-    auto* color = new Image(w, h, PXCImage::PIXEL_FORMAT_YUY2, pitch, stamp);
+    // Every colour size is even: the conversion writes each pair of pixels and the padding.
+    auto* color = new Image(w, h, PXCImage::PIXEL_FORMAT_YUY2, pitch, stamp,
+                            w % 2 ? Image::kZeroed : Image::kWrittenWhole);
     ToYuy2(frame_.color_bgr.data(), w, h, color->pixels(), pitch);
     ReleaseSample();
     sample_.color = color;
     if (depth_on_) {
       auto* depth = new Image(depth_size_.width, depth_size_.height, PXCImage::PIXEL_FORMAT_DEPTH,
-                              depth_size_.width * 2, stamp - kDepthLead);
+                              depth_size_.width * 2, stamp - kDepthLead, Image::kWrittenWhole);
       std::memcpy(depth->pixels(), frame_.depth.data(), frame_.depth.size() * 2);
       sample_.depth = depth;
     }
