@@ -471,11 +471,14 @@ class SegmentationModule : public Object<PXC3DSeg>, public VideoModule {
                             Image::kWrittenWhole);
     uint8_t* d = image->pixels();
     pool_->For(int64_t(width_) * height_, [&](int64_t begin, int64_t end) {
+      // Locals: a byte store could otherwise alias the frame's vectors.
+      const uint8_t* bgr = frame_->color_bgr.data();
+      const uint8_t* person = frame_->person.data();
       for (int64_t i = begin; i < end; ++i) {
-        d[i * 4] = frame_->color_bgr[size_t(i) * 3];
-        d[i * 4 + 1] = frame_->color_bgr[size_t(i) * 3 + 1];
-        d[i * 4 + 2] = frame_->color_bgr[size_t(i) * 3 + 2];
-        d[i * 4 + 3] = frame_->person[size_t(i)] ? 255 : 0;
+        d[i * 4] = bgr[i * 3];
+        d[i * 4 + 1] = bgr[i * 3 + 1];
+        d[i * 4 + 2] = bgr[i * 3 + 2];
+        d[i * 4 + 3] = person[i] ? 255 : 0;
       }
     });
     return image;
@@ -711,8 +714,9 @@ class SenseManager : public Object<PXCSenseManager>, public PXCSimulationTruth {
   void ToYuy2(const uint8_t* bgr, int w, int h, uint8_t* out, int pitch) {
     Pool().For(int64_t(h), [&](int64_t begin, int64_t end) {
       for (int y = int(begin); y < int(end); ++y) {
-        const uint8_t* s = bgr + size_t(y) * w * 3;
-        uint8_t* d = out + size_t(y) * pitch;
+        // The frame's picture and the image never overlap.
+        const uint8_t* __restrict__ s = bgr + size_t(y) * w * 3;
+        uint8_t* __restrict__ d = out + size_t(y) * pitch;
         for (int x = 0; x + 1 < w; x += 2) {
           float luma[2], u = 0, v = 0;
           for (int k = 0; k < 2; ++k) {
