@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "test_folder.h"
+#include "utf8_cases.h"
 
 namespace vantisol {
 namespace {
@@ -72,6 +73,8 @@ TEST(PathTest, WideStringsRoundTripUtf8) {
             L"\uFFFD"
             L"b");
 }
+
+TEST(PathTest, Utf8ConversionAtEveryBoundary) { test::ExpectUtf8Conversions(); }
 
 TEST(PathTest, FileSystemQueries) {
   test::TemporaryFolder folder;

@@ -300,7 +300,10 @@ class Grabber : public ISampleGrabberCB {
 // applications do (it puts a Smart Tee behind the camera).
 class Graph {
  public:
-  explicit Graph(Grabber* grabber, const SizeCase* size = nullptr, bool builder = false) {
+  // With `zero_image_size` the chosen format leaves biSizeImage and the sample size 0, as an
+  // application may for uncompressed RGB.
+  explicit Graph(Grabber* grabber, const SizeCase* size = nullptr, bool builder = false,
+                 bool zero_image_size = false) {
     EXPECT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
                                graph_.void_out()),
               S_OK);
@@ -333,6 +336,10 @@ class Graph {
       Com<IAMStreamConfig> config;
       camera_pin_->QueryInterface(IID_IAMStreamConfig, config.void_out());
       BuiltType type(size->width, size->height);
+      if (zero_image_size) {
+        type.header.bmiHeader.biSizeImage = 0;
+        type.type.lSampleSize = 0;
+      }
       EXPECT_EQ(config->SetFormat(&type.type), S_OK);
     }
     graph_->QueryInterface(IID_IMediaControl, control_.void_out());
@@ -385,8 +392,11 @@ class VirtualCameraTest : public ::testing::Test {
     g_plugin = new Plugin;
     wchar_t temp[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, temp);
-    g_plugin->root = fs::path(temp) / ("vantisol-vcam-" + std::to_string(GetCurrentProcessId()));
-    g_plugin->folder = g_plugin->root / "plugin";
+    // Letters outside ASCII and outside the system code page, in both folders the plug-in
+    // searches: every path it reads must survive them.
+    g_plugin->root =
+        fs::path(temp) / (L"vantisol-vid\u00E9o-\u0416-" + std::to_wstring(GetCurrentProcessId()));
+    g_plugin->folder = g_plugin->root / L"Programme Vid\u00E9o \U0001F3A5";
     std::error_code ignored;
     fs::remove_all(g_plugin->root, ignored);  // a leftover of an ended run with the same id
     fs::create_directories(g_plugin->folder);
@@ -563,6 +573,14 @@ TEST_F(VirtualCameraTest, PinAnswersTheFormatContract) {
   no_format.type.cbFormat = 0;
   no_format.type.pbFormat = nullptr;
   EXPECT_EQ(pin->QueryAccept(&no_format.type), S_FALSE);
+  // The log says what each refused block was.
+  const std::string log = NewLog();
+  for (const char* line : {"CVCamStream::CheckMediaType, VIDEOINFOHEADER block of only 87 bytes",
+                           "CVCamStream::CheckMediaType, VIDEOINFOHEADER2 block of 88 bytes, not "
+                           "VIDEOINFOHEADER",
+                           "CVCamStream::CheckMediaType, empty pvi"}) {
+    EXPECT_NE(log.find(line), std::string::npos) << line;
+  }
 
   int count = 0;
   int caps_size = 0;
@@ -704,6 +722,23 @@ TEST_F(VirtualCameraTest, StreamsEverySizeFromTheProducerItStartedOnce) {
     }
   }
   EXPECT_EQ(StartedPids(g_plugin->folder).size(), 1u);
+}
+
+TEST_F(VirtualCameraTest, FormatWithoutAnImageSizeStreamsWholePictures) {
+  InstallProducer(g_plugin->folder);
+  Grabber grabber;
+  Graph graph(&grabber, &kSizes[3], false, true);
+  Com<IAMStreamConfig> config;
+  ASSERT_EQ(graph.camera_pin()->QueryInterface(IID_IAMStreamConfig, config.void_out()), S_OK);
+  AM_MEDIA_TYPE* current = nullptr;
+  ASSERT_EQ(config->GetFormat(&current), S_OK);
+  EXPECT_EQ(Header(current)->bmiHeader.biSizeImage, 960u * 540 * 3);
+  EXPECT_EQ(current->lSampleSize, 960u * 540 * 3);
+  FreeType(current);
+  ASSERT_TRUE(SUCCEEDED(graph.Run()));
+  std::vector<Sample> samples = grabber.TakeProducerFrames(3);
+  ASSERT_EQ(graph.Stop(), S_OK);
+  ExpectProducerStream(samples, kSizes[3]);
 }
 
 TEST_F(VirtualCameraTest, StartsTheProducerFromTheFolderAboveAndRestartsTimesAfterStop) {

@@ -3,6 +3,7 @@
 
 #include "platform.h"
 
+#include <dlfcn.h>
 #include <errno.h>
 #include <limits.h>
 #include <pwd.h>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "utils/path.h"
+#include "utils/process.h"
 
 namespace vantisol::platform {
 
@@ -31,12 +33,7 @@ std::string RoamingAppDataFolder() {
   return std::string(home) + "/.local/share";
 }
 
-std::string ExecutableFilePath() {
-  std::vector<char> buffer(PATH_MAX);
-  const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
-  if (length <= 0) return {};
-  return std::string(buffer.data(), static_cast<size_t>(length));
-}
+std::string ExecutableFilePath() { return utils::ModuleFilePath(nullptr); }
 
 std::string FullPath(const std::string& text) {
   if (!text.empty() && text[0] == '/') return text;
@@ -81,3 +78,21 @@ bool RenameFile(const std::string& from, const std::string& to) {
 }
 
 }  // namespace vantisol::platform
+
+namespace vantisol::utils {
+
+std::string ModuleFilePath(const void* address) {
+  if (address == nullptr) {
+    std::vector<char> buffer(PATH_MAX);
+    const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+    if (length <= 0) return {};
+    return std::string(buffer.data(), static_cast<size_t>(length));
+  }
+  Dl_info info{};
+  if (dladdr(address, &info) == 0 || info.dli_fname == nullptr) return {};
+  std::vector<char> resolved(PATH_MAX);
+  if (realpath(info.dli_fname, resolved.data()) == nullptr) return {};
+  return resolved.data();
+}
+
+}  // namespace vantisol::utils
