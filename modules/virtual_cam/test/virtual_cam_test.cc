@@ -301,7 +301,7 @@ class Grabber : public ISampleGrabberCB {
 class Graph {
  public:
   // With `zero_image_size` the chosen format leaves biSizeImage and the sample size 0, as an
-  // application may for uncompressed RGB.
+  // application may for uncompressed RGB, and the pin is connected with it.
   explicit Graph(Grabber* grabber, const SizeCase* size = nullptr, bool builder = false,
                  bool zero_image_size = false) {
     EXPECT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
@@ -332,15 +332,15 @@ class Graph {
       ADD_FAILURE() << "the camera has no output pin";
       return;
     }
+    BuiltType chosen(size != nullptr ? size->width : 0, size != nullptr ? size->height : 0);
+    if (zero_image_size) {
+      chosen.header.bmiHeader.biSizeImage = 0;
+      chosen.type.lSampleSize = 0;
+    }
     if (size != nullptr) {
       Com<IAMStreamConfig> config;
       camera_pin_->QueryInterface(IID_IAMStreamConfig, config.void_out());
-      BuiltType type(size->width, size->height);
-      if (zero_image_size) {
-        type.header.bmiHeader.biSizeImage = 0;
-        type.type.lSampleSize = 0;
-      }
-      EXPECT_EQ(config->SetFormat(&type.type), S_OK);
+      EXPECT_EQ(config->SetFormat(&chosen.type), S_OK);
     }
     graph_->QueryInterface(IID_IMediaControl, control_.void_out());
     if (builder) {
@@ -364,7 +364,11 @@ class Graph {
       ADD_FAILURE() << "grabber or renderer without pins";
       return;
     }
-    EXPECT_EQ(graph_->ConnectDirect(camera_pin_.get(), grab_in.get(), nullptr), S_OK);
+    // The chosen type itself connects the pin when it lacks the image size, as an application
+    // that passes on what it chose does.
+    EXPECT_EQ(graph_->ConnectDirect(camera_pin_.get(), grab_in.get(),
+                                    zero_image_size ? &chosen.type : nullptr),
+              S_OK);
     EXPECT_EQ(graph_->ConnectDirect(grab_out.get(), render_in.get(), nullptr), S_OK);
   }
   ~Graph() {
@@ -725,16 +729,31 @@ TEST_F(VirtualCameraTest, StreamsEverySizeFromTheProducerItStartedOnce) {
 }
 
 TEST_F(VirtualCameraTest, FormatWithoutAnImageSizeStreamsWholePictures) {
+  {
+    // What the application reads back of the format it set.
+    Com<IBaseFilter> filter;
+    ASSERT_EQ(CreateCamera(filter.out()), S_OK);
+    Com<IPin> pin;
+    ASSERT_EQ(FirstPin(filter.get(), PINDIR_OUTPUT, pin.out()), S_OK);
+    Com<IAMStreamConfig> config;
+    ASSERT_EQ(pin->QueryInterface(IID_IAMStreamConfig, config.void_out()), S_OK);
+    BuiltType zero(960, 540);
+    zero.header.bmiHeader.biSizeImage = 0;
+    zero.type.lSampleSize = 0;
+    ASSERT_EQ(config->SetFormat(&zero.type), S_OK);
+    AM_MEDIA_TYPE* current = nullptr;
+    ASSERT_EQ(config->GetFormat(&current), S_OK);
+    EXPECT_EQ(Header(current)->bmiHeader.biSizeImage, 960u * 540 * 3);
+    EXPECT_EQ(current->lSampleSize, 960u * 540 * 3);
+    FreeType(current);
+  }
   InstallProducer(g_plugin->folder);
   Grabber grabber;
   Graph graph(&grabber, &kSizes[3], false, true);
-  Com<IAMStreamConfig> config;
-  ASSERT_EQ(graph.camera_pin()->QueryInterface(IID_IAMStreamConfig, config.void_out()), S_OK);
-  AM_MEDIA_TYPE* current = nullptr;
-  ASSERT_EQ(config->GetFormat(&current), S_OK);
-  EXPECT_EQ(Header(current)->bmiHeader.biSizeImage, 960u * 540 * 3);
-  EXPECT_EQ(current->lSampleSize, 960u * 540 * 3);
-  FreeType(current);
+  AM_MEDIA_TYPE connected{};
+  ASSERT_EQ(graph.camera_pin()->ConnectionMediaType(&connected), S_OK);
+  EXPECT_EQ(Header(&connected)->bmiHeader.biSizeImage, 960u * 540 * 3);
+  CoTaskMemFree(connected.pbFormat);
   ASSERT_TRUE(SUCCEEDED(graph.Run()));
   std::vector<Sample> samples = grabber.TakeProducerFrames(3);
   ASSERT_EQ(graph.Stop(), S_OK);
