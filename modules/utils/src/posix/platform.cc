@@ -7,6 +7,7 @@
 #include <errno.h>
 #include <limits.h>
 #include <pwd.h>
+#include <sys/auxv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -90,6 +91,12 @@ std::string ModuleFilePath(const void* address) {
   }
   Dl_info info{};
   if (dladdr(address, &info) == 0 || info.dli_fname == nullptr) return {};
+  // The executable itself is named as it was started (possibly relative, or found on PATH).
+  Dl_info program{};
+  if (dladdr(reinterpret_cast<const void*>(getauxval(AT_PHDR)), &program) != 0 &&
+      program.dli_fbase == info.dli_fbase) {
+    return ModuleFilePath(nullptr);
+  }
   std::vector<char> resolved(PATH_MAX);
   if (realpath(info.dli_fname, resolved.data()) == nullptr) return {};
   return resolved.data();
