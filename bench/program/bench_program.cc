@@ -1,8 +1,10 @@
 // The program's window with default settings at 1280x720 and a virtual-camera client in this
 // process: frames per second in the preview and at the client, latency from capture (the camera's
-// frame signal) to the client's copy, and resident memory.
+// frame signal) to the client's copy, resident memory, and for each effect button the time from a
+// click to the preview of the first frame made after it.
 //   bench_program [seconds]   (default 30)
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QSettings>
@@ -12,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -91,9 +94,17 @@ int main(int argc, char** argv) {
       while (captured.size() > 100) captured.erase(captured.begin());
     });
   }
-  pipeline->SetStageProbe([&](const char*, const vantisol::ImageData& frame) {
+  // Which click a frame came after: the probe's "start" runs on the render thread, under the
+  // pipeline's lock, so a frame started after a click's setter returned carries its number.
+  std::atomic<int> clicks{0};
+  int rendering_click = 0;
+  std::deque<int> emitted_clicks;  // per ImageUpdated not yet delivered to the GUI thread
+  int shown_click = -1;
+  Clock::time_point shown_at;
+  pipeline->SetStageProbe([&](const char* stage, const vantisol::ImageData& frame) {
     std::lock_guard<std::mutex> lock(mutex);
     rendering = frame.color.time_stamp;
+    if (std::strcmp(stage, "start") == 0) rendering_click = clicks;
   });
   // After the window's own subscriber, which has published the frame by then.
   pipeline->output_signal_.connect(
@@ -105,8 +116,25 @@ int main(int argc, char** argv) {
         }
         ++outputs;
       });
-  QObject::connect(window.get(), &vantisol::MainWindow::ImageUpdated, window.get(),
-                   [&previews] { ++previews; });
+  QObject::connect(
+      window.get(), &vantisol::MainWindow::ImageUpdated, window.get(),
+      [&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        emitted_clicks.push_back(rendering_click);
+      },
+      Qt::DirectConnection);
+  // Queued like the window's own preview slot, and delivered after it, in emission order.
+  QObject::connect(window.get(), &vantisol::MainWindow::ImageUpdated, window.get(), [&] {
+    ++previews;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (emitted_clicks.empty()) return;
+    const int click = emitted_clicks.front();
+    emitted_clicks.pop_front();
+    if (click > shown_click) {
+      shown_click = click;
+      shown_at = Clock::now();
+    }
+  });
 
   std::atomic<bool> stop{false};
   std::atomic<bool> measuring{false};
@@ -149,6 +177,36 @@ int main(int argc, char** argv) {
   std::printf("capture to client copy ms: median %.1f p99 %.1f (n=%zu)\n",
               Percentile(latency_ms, 0.5), Percentile(latency_ms, 0.99), latency_ms.size());
   std::printf("resident memory %.1f MB\n", ResidentKilobytes() / 1024.0);
+
+  // Each effect on, then off again: the slowest modes are the ones a user waits on.
+  const std::pair<const char*, QAbstractButton*> buttons[] = {
+      {"background blur", window->background_blur_button_},
+      {"background replacement", window->background_replacement_button_},
+      {"gaze correction", window->gaze_correction_button_},
+      {"face undistortion", window->face_undistortion_button_},
+      {"automatic camera", window->automatic_camera_button_},
+      {"colour correction", window->color_correction_button_}};
+  for (const auto& [name, button] : buttons) {
+    std::vector<double> waits;
+    for (int round = 0; round < 6; ++round) {
+      Pump(0.7);
+      const auto clicked = Clock::now();
+      button->click();
+      const int click = ++clicks;
+      const auto deadline = Clock::now() + std::chrono::seconds(10);
+      bool shown = false;
+      while (!shown && Clock::now() < deadline) {
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+        std::lock_guard<std::mutex> lock(mutex);
+        shown = shown_click >= click;
+      }
+      std::lock_guard<std::mutex> lock(mutex);
+      waits.push_back(shown ? std::chrono::duration<double, std::milli>(shown_at - clicked).count()
+                            : 1e4);
+    }
+    std::printf("click to preview ms, %s on/off: median %.0f max %.0f\n", name,
+                Percentile(waits, 0.5), *std::max_element(waits.begin(), waits.end()));
+  }
   window.reset();
   QDir(folder).removeRecursively();
   return 0;

@@ -8,12 +8,12 @@
 #include <string>
 
 #include "filters.h"
+#include "utils/path.h"
+#include "utils/process.h"
 
 namespace vantisol {
 
 namespace {
-
-HMODULE g_module = nullptr;
 
 const CFactoryTemplate g_templates[] = {
     {kVirtualCameraName, &CLSID_VantisolVirtualCamera, &CVCam::CreateInstance},
@@ -80,12 +80,13 @@ HRESULT RegisterDevice(IFilterMapper2* mapper) {
 }  // namespace
 
 HRESULT SetRegistration(bool register_server) {
-  char narrow[MAX_PATH] = {};
-  if (GetModuleFileNameA(g_module, narrow, MAX_PATH) == 0) {
-    return static_cast<HRESULT>(GetLastError() | 0x80070000);
+  SetLastError(ERROR_SUCCESS);
+  const std::string name = utils::ModuleFilePath(reinterpret_cast<const void*>(&SetRegistration));
+  if (name.empty()) {
+    const DWORD error = GetLastError();
+    return error == ERROR_SUCCESS ? E_FAIL : static_cast<HRESULT>(error | 0x80070000);
   }
-  wchar_t library[MAX_PATH] = {};
-  MultiByteToWideChar(CP_ACP, 0, narrow, -1, library, MAX_PATH);
+  const std::wstring library = Utf8ToWide(name);
 
   const HRESULT initialised = CoInitialize(nullptr);
   HRESULT result = initialised;
@@ -120,10 +121,7 @@ HRESULT SetRegistration(bool register_server) {
 extern "C" {
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) {
-    vantisol::g_module = instance;
-    DisableThreadLibraryCalls(instance);
-  }
+  if (reason == DLL_PROCESS_ATTACH) DisableThreadLibraryCalls(instance);
   return TRUE;
 }
 

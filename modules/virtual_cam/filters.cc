@@ -10,10 +10,12 @@
 #include <exception>
 #include <new>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "media_format.h"
 #include "utils/logging.h"
+#include "utils/path.h"
 #include "vantisol_client/vantisol_client.h"
 
 namespace vantisol {
@@ -59,6 +61,27 @@ vcam::MediaTypeView ViewOf(const AM_MEDIA_TYPE* type) {
 const VIDEOINFOHEADER* VideoInfo(const AM_MEDIA_TYPE* type) {
   if (!vcam::VideoInfoSize(ViewOf(type))) return nullptr;
   return reinterpret_cast<const VIDEOINFOHEADER*>(type->pbFormat);
+}
+
+// A client may leave biSizeImage (and the sample size) 0 for uncompressed RGB: the stored type
+// carries the real size, which the buffers and samples are made of.
+void CompleteImageSize(CMediaType* type) {
+  const uint32_t bytes = vcam::ImageBytes(ViewOf(type));
+  if (bytes == 0) return;
+  reinterpret_cast<VIDEOINFOHEADER*>(type->pbFormat)->bmiHeader.biSizeImage = bytes;
+  if (type->bFixedSizeSamples && type->lSampleSize == 0) type->lSampleSize = bytes;
+}
+
+std::string FormatName(const GUID& format) {
+  if (format == FORMAT_VideoInfo2) return "VIDEOINFOHEADER2";
+  if (format == FORMAT_WaveFormatEx) return "WAVEFORMATEX";
+  if (format == FORMAT_MPEGVideo) return "MPEG1VIDEOINFO";
+  if (format == FORMAT_MPEG2Video) return "MPEG2VIDEOINFO";
+  if (format == FORMAT_DvInfo) return "DVINFO";
+  if (format == FORMAT_None || format == GUID_NULL) return "untyped";
+  wchar_t text[40] = {};
+  StringFromGUID2(format, text, 40);
+  return "format " + WideToUtf8(text);
 }
 
 }  // namespace
@@ -132,7 +155,9 @@ HRESULT CVCamStream::GetMediaType(int index, CMediaType* type) {
 HRESULT CVCamStream::CheckMediaType(const CMediaType* type) {
   const std::optional<Size> size = vcam::VideoInfoSize(ViewOf(type));
   if (!size) {
-    LOG(INFO) << "CVCamStream::CheckMediaType, empty pvi";
+    LOG(INFO) << "CVCamStream::CheckMediaType, "
+              << vcam::DescribeFormatBlock(
+                     ViewOf(type), type != nullptr ? FormatName(type->formattype) : std::string());
     return E_INVALIDARG;
   }
   LOG(INFO) << "CVCamStream::CheckMediaType " << size->width << "x" << size->height;
@@ -149,7 +174,9 @@ HRESULT CVCamStream::SetMediaType(const CMediaType* type) {
   CAutoLock lock(parent_->pStateLock());
   camera_->set_resolution({static_cast<int32_t>(pvi->bmiHeader.biWidth),
                            static_cast<int32_t>(pvi->bmiHeader.biHeight)});
-  return CSourceStream::SetMediaType(type);
+  const HRESULT result = CSourceStream::SetMediaType(type);
+  if (SUCCEEDED(result)) CompleteImageSize(&mt_);
+  return result;
 }
 
 HRESULT CVCamStream::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) {
@@ -159,7 +186,7 @@ HRESULT CVCamStream::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPER
   const VIDEOINFOHEADER* pvi = VideoInfo(&mt_);
   if (pvi == nullptr) return E_UNEXPECTED;
   request->cBuffers = 1;
-  request->cbBuffer = static_cast<long>(pvi->bmiHeader.biSizeImage);
+  request->cbBuffer = static_cast<long>(vcam::ImageBytes(ViewOf(&mt_)));
   const Size currentResolution{static_cast<int32_t>(pvi->bmiHeader.biWidth),
                                static_cast<int32_t>(pvi->bmiHeader.biHeight)};
   VANTISOL_CHECK(currentResolution == camera_->resolution()) << "Expected a different resolution!";
@@ -222,6 +249,7 @@ HRESULT STDMETHODCALLTYPE CVCamStream::SetFormat(AM_MEDIA_TYPE* type) {
     format_index_ = index;
     if (index < 0) return VFW_E_INVALIDMEDIATYPE;
     mt_ = *type;
+    CompleteImageSize(&mt_);
     reconnect = IsConnected();
   }
   if (reconnect && parent_->graph() != nullptr) parent_->graph()->Reconnect(this);

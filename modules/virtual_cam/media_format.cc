@@ -1,5 +1,6 @@
 #include "media_format.h"
 
+#include <cstdlib>
 #include <cstring>
 
 namespace vantisol::vcam {
@@ -56,6 +57,25 @@ std::vector<Size> OfferedSizes(const std::vector<Size>& sizes, int format_index)
 uint32_t Rgb24ImageSize(Size size) {
   const int64_t stride = (int64_t{size.width} * 3 + 3) / 4 * 4;
   return static_cast<uint32_t>(stride * size.height);
+}
+
+uint32_t ImageBytes(const MediaTypeView& type) {
+  const std::optional<Size> size = VideoInfoSize(type);
+  if (!size) return 0;
+  const uint32_t stated = static_cast<uint32_t>(ReadInt32(type.format, kSizeImageOffset));
+  if (stated != 0) return stated;
+  if (size->width <= 0 || size->height == 0 || size->width > 65535 ||
+      std::abs(size->height) > 65535) {
+    return 0;
+  }
+  return Rgb24ImageSize({size->width, std::abs(size->height)});
+}
+
+std::string DescribeFormatBlock(const MediaTypeView& type, const std::string& format_name) {
+  if (type.format == nullptr || type.format_size == 0) return "empty pvi";
+  const std::string length = std::to_string(type.format_size) + " bytes";
+  if (type.video_info) return "VIDEOINFOHEADER block of only " + length;
+  return format_name + " block of " + length + ", not VIDEOINFOHEADER";
 }
 
 std::array<uint8_t, kVideoInfoSize> MakeVideoInfo(Size size) {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "utils/camera_image.h"
@@ -52,6 +53,15 @@ std::vector<Size> OfferedSizes(const std::vector<Size>& sizes, int format_index)
 
 // Bytes of one bottom-up RGB24 picture with rows padded to four bytes.
 uint32_t Rgb24ImageSize(Size size);
+
+// Bytes of one picture of the type: the header's biSizeImage, or, where the client left it 0 (as
+// it may for uncompressed RGB), the RGB24 size of the header's width and height; 0 without a
+// whole VIDEOINFOHEADER.
+uint32_t ImageBytes(const MediaTypeView& type);
+
+// For the log, what a type without a whole VIDEOINFOHEADER carries instead: "empty pvi" when it
+// has no format block, else the block's format (named `format_name`) and length.
+std::string DescribeFormatBlock(const MediaTypeView& type, const std::string& format_name);
 
 // The VIDEOINFOHEADER block of an RGB24 type of `size` at 30 frames per second.
 std::array<uint8_t, kVideoInfoSize> MakeVideoInfo(Size size);

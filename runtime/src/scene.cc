@@ -110,14 +110,43 @@ void TraceBackground(const float o[3], const float d[3], Hit* hit) {
   if (t > 0 && t < hit->t) *hit = Hit{t, 0, 2, {q[0] + t * d[0], q[1] + t * d[1], q[2] + t * d[2]}};
 }
 
-void TracePersons(const std::vector<PersonState>& persons, const float o[3], const float d[3],
-                  Hit* hit) {
+// The spheres a person's parts lie in, in the order they are tried; a ray that misses one
+// misses what it holds.
+enum Bound { kBody, kHeadBound, kNeckBound, kTorsoBound, kBounds };
+constexpr float kBoundRadius[kBounds] = {450, 125, 75, 250};
+
+struct Bounds {
+  float centre[kBounds][3];
+};
+
+// Neck and torso follow the head's position but not its turn.
+std::vector<Bounds> PersonBounds(const std::vector<PersonState>& persons) {
+  constexpr float kOffset[kBounds][3] = {{0, 330, 60}, {0, 0, 0}, {0, 120, 20}, {0, 390, 70}};
+  std::vector<Bounds> bounds(persons.size());
+  for (size_t i = 0; i < persons.size(); ++i)
+    for (int b = 0; b < kBounds; ++b)
+      for (int k = 0; k < 3; ++k)
+        bounds[i].centre[b][k] = persons[i].head[size_t(k)] + kOffset[b][k];
+  return bounds;
+}
+
+// Bits of a pixel's region: 1 << (kBounds * person + bound) when a ray of it may pass within the
+// bound. Persons past what the bits hold are always tried.
+using Reach = uint32_t;
+constexpr size_t kReachPersons = sizeof(Reach) * 8 / kBounds;
+
+bool MayReach(Reach reach, size_t person, int bound) {
+  return person >= kReachPersons || (reach >> (kBounds * person + size_t(bound)) & 1);
+}
+
+void TracePersons(const std::vector<PersonState>& persons, const std::vector<Bounds>& all_bounds,
+                  Reach reach, const float o[3], const float d[3], Hit* hit) {
   for (size_t i = 0; i < persons.size(); ++i) {
     const PersonState& p = persons[i];
     if (!p.present) continue;
-    const float body_c[3] = {p.head[0], p.head[1] + 330, p.head[2] + 60};
-    if (!Near(o, d, body_c, 450)) continue;
-    if (Near(o, d, p.head.data(), 125)) {
+    const auto& bounds = all_bounds[i].centre;
+    if (!MayReach(reach, i, kBody) || !Near(o, d, bounds[kBody], 450)) continue;
+    if (MayReach(reach, i, kHeadBound) && Near(o, d, p.head.data(), 125)) {
       float lo[3], ld[3];
       Local(p, o, d, lo, ld);
       float t = Ellipsoid(lo, ld, kHeadRadii);
@@ -135,15 +164,14 @@ void TracePersons(const std::vector<PersonState>& persons, const float o[3], con
           *hit = Hit{t, int(1 + 4 * i + kHair), 3, {lo[0] + t * ld[0], y, z}};
       }
     }
-    // Neck and torso follow the head's position but not its turn.
-    const float neck_c[3] = {p.head[0], p.head[1] + 120, p.head[2] + 20};
     const float neck_r[3] = {48, 75, 48};
-    const float torso_c[3] = {p.head[0], p.head[1] + 390, p.head[2] + 70};
     const float torso_r[3] = {210, 250, 120};
     for (int part = kNeck; part <= kTorso; ++part) {
-      const float* c = part == kNeck ? neck_c : torso_c;
+      const float* c = bounds[part == kNeck ? kNeckBound : kTorsoBound];
       const float* r = part == kNeck ? neck_r : torso_r;
-      if (!Near(o, d, c, std::max(r[0], r[1]))) continue;
+      if (!MayReach(reach, i, part == kNeck ? kNeckBound : kTorsoBound) ||
+          !Near(o, d, c, std::max(r[0], r[1])))
+        continue;
       const float q[3] = {o[0] - c[0], o[1] - c[1], o[2] - c[2]};
       const float t = Ellipsoid(q, d, r);
       if (t > 0 && t < hit->t)
@@ -356,9 +384,9 @@ Scenario Scenario::Parse(const std::string& text, std::string* error) {
   return s;
 }
 
-void Camera::BuildRays() {
+void Camera::BuildRays(WorkerPool& pool) {
   rays.resize(size_t(width) * height * 2);
-  ParallelFor(height, [&](int64_t begin, int64_t end) {
+  pool.For(height, [&](int64_t begin, int64_t end) {
     for (int v = int(begin); v < int(end); ++v) {
       for (int u = 0; u < width; ++u) {
         const float xd = (u - cx) / fx, yd = (v - cy) / fy;
@@ -368,8 +396,11 @@ void Camera::BuildRays() {
           const float radial = 1 + k1 * r2 + k2 * r2 * r2 + k3 * r2 * r2 * r2;
           const float dx = 2 * p1 * x * y + p2 * (r2 + 2 * x * x);
           const float dy = p1 * (r2 + 2 * y * y) + 2 * p2 * x * y;
-          x = (xd - dx) / radial;
-          y = (yd - dy) / radial;
+          const float nx = (xd - dx) / radial, ny = (yd - dy) / radial;
+          // At a fixed point every further step gives the same again.
+          if (nx == x && ny == y) break;
+          x = nx;
+          y = ny;
         }
         rays[(size_t(v) * width + u) * 2] = x;
         rays[(size_t(v) * width + u) * 2 + 1] = y;
@@ -391,43 +422,138 @@ bool Camera::Project(const float p[3], float* u, float* v) const {
   return true;
 }
 
-Scene::Scene(const Scenario& scenario, Camera color, Camera depth,
-             std::shared_ptr<const FaceMesh> mesh)
-    : scenario_(scenario),
-      color_(std::move(color)),
-      depth_(std::move(depth)),
-      mesh_(std::move(mesh)) {
-  color_.BuildRays();
-  depth_.BuildRays();
-  const size_t colors = size_t(color_.width) * color_.height;
-  color_room_t_.resize(colors);
-  color_room_kind_.resize(colors);
-  color_room_bgr_.resize(colors * 3);
-  const float origin[3] = {0, 0, 0};
+bool Camera::SameLens(const Camera& o) const {
+  return width == o.width && height == o.height && fx == o.fx && fy == o.fy && cx == o.cx &&
+         cy == o.cy && k1 == o.k1 && k2 == o.k2 && k3 == o.k3 && p1 == o.p1 && p2 == o.p2 &&
+         position == o.position;
+}
+
+View::View(Camera lens, bool colour, WorkerPool& pool) : camera(std::move(lens)) {
+  camera.BuildRays(pool);
+  const size_t pixels = size_t(camera.width) * camera.height;
+  room_t.resize(pixels);
+  room_kind.resize(pixels);
+  if (colour) room_bgr.resize(pixels * 3);
   const std::vector<PersonState> nobody;
-  ParallelFor(int64_t(colors), [&](int64_t begin, int64_t end) {
+  pool.For(int64_t(pixels), [&](int64_t begin, int64_t end) {
     for (size_t i = size_t(begin); i < size_t(end); ++i) {
-      const float d[3] = {color_.rays[i * 2], color_.rays[i * 2 + 1], 1};
+      const float d[3] = {camera.rays[i * 2], camera.rays[i * 2 + 1], 1};
       Hit hit;
-      TraceBackground(origin, d, &hit);
-      color_room_t_[i] = hit.t;
-      color_room_kind_[i] = uint8_t(hit.kind);
-      Shade(nobody, hit, 128, 1, &color_room_bgr_[i * 3]);
+      TraceBackground(camera.position.data(), d, &hit);
+      room_t[i] = hit.t;
+      room_kind[i] = uint8_t(hit.kind);
+      if (colour) Shade(nobody, hit, 128, 1, &room_bgr[i * 3]);
     }
   });
-  const size_t depths = size_t(depth_.width) * depth_.height;
-  depth_room_t_.resize(depths);
-  depth_room_kind_.resize(depths);
-  ParallelFor(int64_t(depths), [&](int64_t begin, int64_t end) {
-    for (size_t i = size_t(begin); i < size_t(end); ++i) {
-      const float d[3] = {depth_.rays[i * 2], depth_.rays[i * 2 + 1], 1};
-      Hit hit;
-      TraceBackground(depth_.position.data(), d, &hit);
-      depth_room_t_[i] = hit.t;
-      depth_room_kind_[i] = uint8_t(hit.kind);
+  tiles_x = (camera.width + kTile - 1) / kTile;
+  tiles_y = (camera.height + kTile - 1) / kTile;
+  tiles.resize(size_t(tiles_x) * tiles_y);
+  pool.For(tiles_y, [&](int64_t begin, int64_t end) {
+    for (int ty = int(begin); ty < int(end); ++ty) {
+      for (int tx = 0; tx < tiles_x; ++tx) {
+        const int u0 = tx * kTile, u1 = std::min(camera.width, u0 + kTile);
+        const int v0 = ty * kTile, v1 = std::min(camera.height, v0 + kTile);
+        auto unit = [&](int u, int v, double d[3]) {
+          const size_t i = size_t(v) * camera.width + u;
+          d[0] = camera.rays[i * 2], d[1] = camera.rays[i * 2 + 1], d[2] = 1;
+          const double n = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+          for (int k = 0; k < 3; ++k) d[k] /= n;
+        };
+        double axis[3] = {0, 0, 0}, d[3];
+        for (int v = v0; v < v1; ++v)
+          for (int u = u0; u < u1; ++u) {
+            unit(u, v, d);
+            for (int k = 0; k < 3; ++k) axis[k] += d[k];
+          }
+        const double n = std::sqrt(axis[0] * axis[0] + axis[1] * axis[1] + axis[2] * axis[2]);
+        for (double& a : axis) a /= n;
+        double widest = 0;
+        for (int v = v0; v < v1; ++v)
+          for (int u = u0; u < u1; ++u) {
+            unit(u, v, d);
+            const double c =
+                std::clamp(d[0] * axis[0] + d[1] * axis[1] + d[2] * axis[2], -1.0, 1.0);
+            widest = std::max(widest, std::acos(c));
+          }
+        tiles[size_t(ty) * tiles_x + tx] = {axis[0], axis[1], axis[2], std::cos(widest),
+                                            std::sin(widest)};
+      }
     }
   });
 }
+
+namespace {
+
+// Per tile of the view, which bounds of which persons a ray of it may pass within. Generous by a
+// milliradian, far more than the float tests' rounding: a ray it rules out misses for certain.
+void TileReach(const View& view, const std::vector<PersonState>& persons,
+               const std::vector<Bounds>& bounds, std::vector<Reach>* reach) {
+  struct Cone {
+    Reach bit;
+    double q[3];  // sphere centre from the camera, unit
+    double cos, sin;
+    bool inside;
+  };
+  std::vector<Cone> cones;
+  for (size_t i = 0; i < std::min(persons.size(), kReachPersons); ++i) {
+    if (!persons[i].present) continue;
+    const auto& c = bounds[i].centre;
+    for (int b = 0; b < kBounds; ++b) {
+      Cone cone{};
+      cone.bit = Reach(1) << (kBounds * i + size_t(b));
+      for (int k = 0; k < 3; ++k) cone.q[k] = double(c[b][k]) - view.camera.position[size_t(k)];
+      const double dist =
+          std::sqrt(cone.q[0] * cone.q[0] + cone.q[1] * cone.q[1] + cone.q[2] * cone.q[2]);
+      const double radius = kBoundRadius[b];
+      cone.inside = dist <= radius + 1;
+      if (!cone.inside) {
+        for (double& q : cone.q) q /= dist;
+        const double angle = std::asin(radius / dist) + 1e-3;
+        cone.cos = std::cos(angle), cone.sin = std::sin(angle);
+      }
+      cones.push_back(cone);
+    }
+  }
+  reach->assign(view.tiles.size(), 0);
+  for (size_t t = 0; t < view.tiles.size(); ++t) {
+    const auto& tile = view.tiles[t];
+    Reach r = 0;
+    for (const Cone& cone : cones) {
+      // Lines, not rays: the angle between the axis and the line to the centre, either way.
+      const double along =
+          std::fabs(tile[0] * cone.q[0] + tile[1] * cone.q[1] + tile[2] * cone.q[2]);
+      if (cone.inside || along >= tile[3] * cone.cos - tile[4] * cone.sin) r |= cone.bit;
+    }
+    // The body's bound only guards its parts: without them it is not worth a test.
+    for (size_t i = 0; i < kReachPersons; ++i) {
+      const Reach body = Reach(1) << (kBounds * i + kBody);
+      const Reach parts = ((Reach(1) << kBounds) - 1) << (kBounds * i) & ~body;
+      if (!(r & parts)) r &= ~body;
+    }
+    (*reach)[t] = r;
+  }
+}
+
+}  // namespace
+
+std::shared_ptr<const View> ViewCache::Get(const Camera& lens, bool colour, WorkerPool& pool) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto& view = views_[colour];
+  if (!view || !view->camera.SameLens(lens))
+    view = std::make_shared<const View>(lens, colour, pool);
+  return view;
+}
+
+Scene::Scene(const Scenario& scenario, std::shared_ptr<const View> color,
+             std::shared_ptr<const View> depth, WorkerPool* pool,
+             std::shared_ptr<const FaceMesh> mesh)
+    : scenario_(scenario),
+      color_view_(std::move(color)),
+      depth_view_(std::move(depth)),
+      color_(color_view_->camera),
+      depth_(depth_view_->camera),
+      pool_(pool),
+      mesh_(std::move(mesh)) {}
 
 void Scene::Animate(int32_t number, std::vector<PersonState>* persons) const {
   const Scenario& s = scenario_;
@@ -493,69 +619,93 @@ void Scene::Render(int32_t number, float exposure, Frame* f) const {
   for (auto& p : f->persons) p.painted_face = !mesh_;
   Pose(f, light);
   const auto& persons = f->persons;
-  std::vector<float> color_t(size_t(cw) * ch);
-  ParallelFor(int64_t(ch), [&](int64_t begin, int64_t end) {
+  auto& color_t = f->color_z;
+  color_t.resize(size_t(cw) * ch);
+  const View& cv = *color_view_;
+  const std::vector<Bounds> bounds = PersonBounds(persons);
+  TileReach(cv, persons, bounds, &f->color_reach);
+  // The film grain of each noise byte, as the room's pixels add it.
+  float grains[256];
+  for (uint32_t n = 0; n < 256; ++n) grains[n] = (n / 255.0f - 0.5f) * 4;
+  pool_->For(int64_t(ch), [&](int64_t begin, int64_t end) {
+    // Locals: the byte stores below could otherwise alias every vector's bookkeeping.
+    const float* rays = color_.rays.data();
+    const float* room_t = cv.room_t.data();
+    const uint8_t* room_kind = cv.room_kind.data();
+    const uint8_t* room_bgr = cv.room_bgr.data();
+    const Reach* reach = f->color_reach.data();
+    uint8_t* bgr = f->color_bgr.data();
+    uint8_t* codes = f->person.data();
+    float* z = color_t.data();
     for (int v = int(begin); v < int(end); ++v) {
+      const Reach* tiles = reach + size_t(v / View::kTile) * cv.tiles_x;
       for (int u = 0; u < cw; ++u) {
         const size_t i = size_t(v) * cw + u;
         const float o[3] = {0, 0, 0};
-        const float d[3] = {color_.rays[i * 2], color_.rays[i * 2 + 1], 1};
+        const float d[3] = {rays[i * 2], rays[i * 2 + 1], 1};
         Hit hit;
-        hit.t = color_room_t_[i];
-        hit.kind = color_room_kind_[i];
-        TracePersons(persons, o, d, &hit);
+        hit.t = room_t[i];
+        hit.kind = room_kind[i];
+        if (const Reach r = tiles[u / View::kTile]) TracePersons(persons, bounds, r, o, d, &hit);
         const uint32_t noise = Hash(s.seed, number, uint32_t(i));
         if (hit.kind == 3) {
-          Shade(persons, hit, noise, light, &f->color_bgr[i * 3]);
+          Shade(persons, hit, noise, light, &bgr[i * 3]);
         } else {
-          const float grain = ((noise & 0xff) / 255.0f - 0.5f) * 4;
+          const float grain = grains[noise & 0xff];
           for (int c = 0; c < 3; ++c)
-            f->color_bgr[i * 3 + c] =
-                uint8_t(std::clamp(color_room_bgr_[i * 3 + c] * light + grain, 0.0f, 255.0f));
+            bgr[i * 3 + c] = uint8_t(std::clamp(room_bgr[i * 3 + c] * light + grain, 0.0f, 255.0f));
         }
-        f->person[i] = uint8_t(hit.code);
-        color_t[i] = hit.kind == 0 ? std::numeric_limits<float>::max() : hit.t;
+        codes[i] = uint8_t(hit.code);
+        z[i] = hit.kind == 0 ? std::numeric_limits<float>::max() : hit.t;
       }
     }
   });
 
   Rasterise(color_, *f, color_t.data(), f->color_bgr.data(), f->person.data(), nullptr);
-  for (size_t i = 0; i < color_t.size(); ++i)
-    f->color_depth[i] = color_t[i] > kFarZ ? 0 : uint16_t(color_t[i] + 0.5f);
+  pool_->For(int64_t(color_t.size()), [&](int64_t begin, int64_t end) {
+    for (size_t i = size_t(begin); i < size_t(end); ++i)
+      f->color_depth[i] = color_t[i] > kFarZ ? 0 : uint16_t(color_t[i] + 0.5f);
+  });
 
   const int dw = depth_.width, dh = depth_.height;
-  std::vector<float> z(size_t(dw) * dh);
-  std::vector<uint8_t> hair(size_t(dw) * dh);
-  ParallelFor(int64_t(dh), [&](int64_t begin, int64_t end) {
+  auto& z = f->depth_z;
+  auto& hair = f->depth_hair;
+  z.resize(size_t(dw) * dh);
+  hair.resize(size_t(dw) * dh);
+  const View& dv = *depth_view_;
+  TileReach(dv, persons, bounds, &f->depth_reach);
+  pool_->For(int64_t(dh), [&](int64_t begin, int64_t end) {
     for (int v = int(begin); v < int(end); ++v) {
       for (int u = 0; u < dw; ++u) {
         const size_t i = size_t(v) * dw + u;
         const float d[3] = {depth_.rays[i * 2], depth_.rays[i * 2 + 1], 1};
         Hit hit;
-        hit.t = depth_room_t_[i];
-        hit.kind = depth_room_kind_[i];
-        TracePersons(persons, depth_.position.data(), d, &hit);
+        hit.t = dv.room_t[i];
+        hit.kind = dv.room_kind[i];
+        TracePersons(persons, bounds,
+                     f->depth_reach[size_t(v / View::kTile) * dv.tiles_x + u / View::kTile],
+                     depth_.position.data(), d, &hit);
         z[i] = hit.kind == 0 ? std::numeric_limits<float>::max() : hit.t;
         hair[i] = hit.kind == 3 && (hit.code - 1) % 4 == kHair;
       }
     }
   });
   Rasterise(depth_, *f, z.data(), nullptr, nullptr, hair.data());
-  for (float& value : z)
-    if (value > kFarZ) value = 0;
+  // Beyond the range the sensor sees nothing.
+  auto range = [&z](size_t i) { return z[i] > kFarZ ? 0.0f : z[i]; };
   f->depth.resize(size_t(dw) * dh);
-  ParallelFor(int64_t(dh), [&](int64_t begin, int64_t end) {
+  pool_->For(int64_t(dh), [&](int64_t begin, int64_t end) {
     for (int v = int(begin); v < int(end); ++v) {
       for (int u = 0; u < dw; ++u) {
         const size_t i = size_t(v) * dw + u;
-        float value = z[i];
+        const float value = range(i);
         // The far side of a silhouette and much of the hair return nothing.
         bool hole = value <= 0 || value > kFarZ;
         const int nb[4][2] = {{-1, 0}, {1, 0}, {0, -1}, {0, 1}};
         for (const auto& n : nb) {
           const int x = u + n[0], y = v + n[1];
           if (x < 0 || y < 0 || x >= dw || y >= dh) continue;
-          const float other = z[size_t(y) * dw + x];
+          const float other = range(size_t(y) * dw + x);
           if (other > 0 && value - other > 60) hole = true;
         }
         if (hair[i] && Uniform(s.seed, number, uint32_t(i) ^ 0x55555555u) < 0.45f) hole = true;
@@ -698,22 +848,51 @@ void Scene::Rasterise(const Camera& camera, const Frame& f, float* z, uint8_t* b
                       uint8_t* hair) const {
   if (!mesh_) return;
   const int w = camera.width, h = camera.height;
+  constexpr int kBand = 48;
+  const size_t band_count = size_t(h + kBand - 1) / kBand;
+  // Per person, its vertices on screen and each band's front-facing triangles in mesh order: the
+  // order decides equal depths. Persons keep their order within a band, and so in every pixel.
+  struct Person {
+    size_t index;
+    std::vector<std::array<float, 3>> screen;
+    std::vector<std::vector<int32_t>> bands;
+  };
+  std::vector<Person> people;
   for (size_t index = 0; index < f.mesh_vertices.size(); ++index) {
     const auto& vertices = f.mesh_vertices[index];
     if (vertices.empty()) continue;
-    const auto& colours = f.mesh_colours[index];
-    std::vector<std::array<float, 3>> screen(vertices.size());
+    Person person{index, std::vector<std::array<float, 3>>(vertices.size()),
+                  std::vector<std::vector<int32_t>>(band_count)};
+    auto& screen = person.screen;
     for (size_t i = 0; i < vertices.size(); ++i) {
       float u = -1e9f, v = -1e9f;
       camera.Project(vertices[i].data(), &u, &v);
       screen[i] = {u, v, vertices[i][2] - camera.position[2]};
     }
-    const uint8_t code = uint8_t(1 + 4 * index + kHead);
-    constexpr int kBand = 48;
-    ParallelFor((h + kBand - 1) / kBand, [&](int64_t begin, int64_t end) {
-      for (int64_t band = begin; band < end; ++band) {
-        const int y0 = int(band) * kBand, y1 = std::min(h, y0 + kBand);
-        for (size_t t = 0; t < mesh_->triangles.size(); ++t) {
+    for (size_t t = 0; t < mesh_->triangles.size(); ++t) {
+      const auto& tri = mesh_->triangles[t];
+      const auto &a = screen[size_t(tri[0])], &b = screen[size_t(tri[1])],
+                 &c = screen[size_t(tri[2])];
+      const float area = (b[0] - a[0]) * (c[1] - a[1]) - (b[1] - a[1]) * (c[0] - a[0]);
+      if (area >= 0) continue;
+      const int ymin = std::max(0, int(std::ceil(std::min({a[1], b[1], c[1]}))));
+      const int ymax = std::min(h - 1, int(std::floor(std::max({a[1], b[1], c[1]}))));
+      for (int band = ymin / kBand; ymin <= ymax && band <= ymax / kBand; ++band)
+        person.bands[size_t(band)].push_back(int32_t(t));
+    }
+    people.push_back(std::move(person));
+  }
+  if (people.empty()) return;
+  // A band's work depends on what lies in it: one band a grab.
+  pool_->For(int64_t(band_count), 1, [&](int64_t begin, int64_t end) {
+    for (int64_t band = begin; band < end; ++band) {
+      const int y0 = int(band) * kBand, y1 = std::min(h, y0 + kBand);
+      for (const Person& person : people) {
+        const auto& screen = person.screen;
+        const auto& colours = f.mesh_colours[person.index];
+        const uint8_t code = uint8_t(1 + 4 * person.index + kHead);
+        for (const int32_t binned : person.bands[size_t(band)]) {
+          const size_t t = size_t(binned);
           const auto& tri = mesh_->triangles[t];
           const auto &a = screen[size_t(tri[0])], &b = screen[size_t(tri[1])],
                      &c = screen[size_t(tri[2])];
@@ -748,8 +927,8 @@ void Scene::Rasterise(const Camera& camera, const Frame& f, float* z, uint8_t* b
           }
         }
       }
-    });
-  }
+    }
+  });
 }
 
 }  // namespace pxcsim

@@ -2,34 +2,16 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "face_mesh.h"
+#include "worker_pool.h"
 
 namespace pxcsim {
-
-// body(begin, end) over [0, count) in chunks on all cores; returns when all are done. Waiting
-// threads block rather than spin, which keeps a busy machine's other work going.
-template <typename Body>
-void ParallelFor(int64_t count, Body body) {
-  // Rows of an image or pixels: either way enough work per grab.
-  const int64_t kChunk = count > 100000 ? 4096 : 8;
-  std::atomic<int64_t> next{0};
-  auto work = [&] {
-    for (int64_t begin; (begin = next.fetch_add(kChunk)) < count;)
-      body(begin, std::min(count, begin + kChunk));
-  };
-  const int64_t threads =
-      std::min<int64_t>(std::max(1u, std::thread::hardware_concurrency()), count / kChunk + 1);
-  std::vector<std::thread> helpers;
-  for (int64_t k = 1; k < threads; ++k) helpers.emplace_back(work);
-  work();
-  for (auto& t : helpers) t.join();
-}
 
 // What the simulated camera looks at and how the scripted events unfold; read from JSON.
 struct Scenario {
@@ -67,7 +49,9 @@ struct Camera {
   std::array<float, 3> position{};  // camera centre in colour-camera space, millimetres
   // Unnormalised ray (x, y, 1) per pixel, with the distortion removed.
   std::vector<float> rays;
-  void BuildRays();
+  void BuildRays(WorkerPool& pool);
+  // Whether both image the same rays.
+  bool SameLens(const Camera& other) const;
   // Colour-camera space (mm, y down) to pixels, distortion applied.
   bool Project(const float p[3], float* u, float* v) const;
 };
@@ -110,6 +94,34 @@ struct Frame {
   // Per person, with a face model: the posed mask's vertices and normals (mm, y down).
   std::vector<std::vector<std::array<float, 3>>> mesh_vertices, mesh_normals;
   std::vector<std::vector<std::array<float, 3>>> mesh_colours;  // shaded, BGR
+  // The renderer's scratch, kept from frame to frame so that a frame allocates nothing.
+  std::vector<float> color_z, depth_z;
+  std::vector<uint8_t> depth_hair;
+  std::vector<uint32_t> color_reach, depth_reach;  // per tile of the view
+};
+
+// What never moves as one camera sees it: its rays, and the room's distance, what was hit and
+// (colour) its shade per pixel.
+struct View {
+  View(Camera lens, bool colour, WorkerPool& pool);
+  Camera camera;
+  std::vector<float> room_t;
+  std::vector<uint8_t> room_kind, room_bgr;
+  // Square tiles, row by row, each a cone holding its pixels' rays: the unit axis, then the
+  // cosine and sine of the widest ray's angle to it. A person no cone reaches is not traced there.
+  static constexpr int kTile = 16;
+  int tiles_x = 0, tiles_y = 0;
+  std::vector<std::array<double, 5>> tiles;
+};
+
+// The latest view of each camera: a new size replaces it, the same size takes it again.
+class ViewCache {
+ public:
+  std::shared_ptr<const View> Get(const Camera& lens, bool colour, WorkerPool& pool);
+
+ private:
+  std::mutex mutex_;
+  std::shared_ptr<const View> views_[2];  // depth, colour
 };
 
 // Landmark scheme of the simulated face module, in head coordinates (mm, y down, -z facing).
@@ -118,12 +130,13 @@ int LandmarkCount();
 class Scene {
  public:
   // Without a mesh the face is painted on the skull with its own landmark set.
-  Scene(const Scenario& scenario, Camera color, Camera depth,
+  Scene(const Scenario& scenario, std::shared_ptr<const View> color,
+        std::shared_ptr<const View> depth, WorkerPool* pool,
         std::shared_ptr<const FaceMesh> mesh = nullptr);
   // exposure: the colour property effect, 1 = neutral.
   void Render(int32_t number, float exposure, Frame* frame) const;
-  const Camera& color() const { return color_; }
-  const Camera& depth() const { return depth_; }
+  const Camera& color() const { return color_view_->camera; }
+  const Camera& depth() const { return depth_view_->camera; }
 
  private:
   void Animate(int32_t number, std::vector<PersonState>* persons) const;
@@ -134,12 +147,11 @@ class Scene {
                  uint8_t* hair) const;
 
   Scenario scenario_;
-  Camera color_;
-  Camera depth_;
+  std::shared_ptr<const View> color_view_, depth_view_;
+  const Camera& color_;
+  const Camera& depth_;
+  WorkerPool* pool_;
   std::shared_ptr<const FaceMesh> mesh_;
-  // The static room as each camera sees it: distance, what was hit, and (colour) its shade.
-  std::vector<float> color_room_t_, depth_room_t_;
-  std::vector<uint8_t> color_room_kind_, depth_room_kind_, color_room_bgr_;
 };
 
 }  // namespace pxcsim

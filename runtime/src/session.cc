@@ -1,5 +1,6 @@
 // The project's simulated depth-camera runtime: a live camera looking at a scripted scene.
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -36,11 +37,15 @@ class Object : public Interface {
 // An image that owns its pixels.
 class Image : public Object<PXCImage> {
  public:
-  Image(int width, int height, PixelFormat format, int pitch, int64_t time_stamp)
+  // Zeroed, unless whoever makes it writes every byte.
+  enum Fill { kZeroed, kWrittenWhole };
+  Image(int width, int height, PixelFormat format, int pitch, int64_t time_stamp,
+        Fill fill = kZeroed)
       : info_{width, height, format},
         pitch_(pitch),
         time_stamp_(time_stamp),
-        pixels_(size_t(pitch) * height) {}
+        pixels_(fill == kZeroed ? new uint8_t[size_t(pitch) * height]()
+                                : new uint8_t[size_t(pitch) * height]) {}
   ImageInfo QueryInfo() override { return info_; }
   pxcI64 QueryTimeStamp() override { return time_stamp_; }
   pxcStatus AcquireAccess(Access access, PixelFormat format, ImageData* data) override {
@@ -49,13 +54,13 @@ class Image : public Object<PXCImage> {
     if (format == PIXEL_FORMAT_ANY || format == info_.format) {
       data->format = info_.format;
       data->pitches[0] = pitch_;
-      data->planes[0] = pixels_.data();
+      data->planes[0] = pixels_.get();
       return PXC_STATUS_NO_ERROR;
     }
     if (format == PIXEL_FORMAT_RGB24 && info_.format == PIXEL_FORMAT_YUY2) {
       converted_.resize(size_t(info_.width) * info_.height * 3);
       for (int y = 0; y < info_.height; ++y) {
-        const uint8_t* s = pixels_.data() + size_t(y) * pitch_;
+        const uint8_t* s = pixels_.get() + size_t(y) * pitch_;
         uint8_t* d = converted_.data() + size_t(y) * info_.width * 3;
         for (int x = 0; x < info_.width; ++x) {
           const float luma = s[x * 2], u = s[(x & ~1) * 2 + 1] - 128.0f,
@@ -75,7 +80,7 @@ class Image : public Object<PXCImage> {
   }
   pxcStatus ReleaseAccess(ImageData*) override { return PXC_STATUS_NO_ERROR; }
 
-  uint8_t* pixels() { return pixels_.data(); }
+  uint8_t* pixels() { return pixels_.get(); }
   int pitch() const { return pitch_; }
   void set_time_stamp(int64_t time_stamp) { time_stamp_ = time_stamp; }
 
@@ -83,7 +88,7 @@ class Image : public Object<PXCImage> {
   ImageInfo info_;
   int pitch_;
   int64_t time_stamp_;
-  std::vector<uint8_t> pixels_;
+  std::unique_ptr<uint8_t[]> pixels_;
   std::vector<uint8_t> converted_;
 };
 
@@ -195,6 +200,7 @@ class Device : public Object<PXCCapture::Device> {
   }
   const Camera* color() const { return color_; }
   const Camera* depth() const { return depth_; }
+  void set_pool(WorkerPool* pool) { pool_ = pool; }
 
  private:
   const Scenario scenario_;
@@ -203,6 +209,7 @@ class Device : public Object<PXCCapture::Device> {
   std::map<int32_t, float> properties_;
   const Camera* color_ = nullptr;
   const Camera* depth_ = nullptr;
+  WorkerPool* pool_ = nullptr;  // the session's, while a sense manager runs the device
 };
 
 class Calibration : public Object<PXCCalibration> {
@@ -242,17 +249,20 @@ class Projection : public Object<PXCProjection> {
     color_ = color;
     depth_ = depth;
   }
+  void set_pool(WorkerPool* pool) { pool_ = pool; }
 
  private:
   Calibration* calibration_;
   const Camera* color_ = nullptr;
   const Camera* depth_ = nullptr;
+  WorkerPool* pool_ = nullptr;  // null: mapped on the calling thread
   friend class Device;
 };
 
 PXCProjection* Device::CreateProjection() {
   auto* p = new Projection(this);
   p->set_cameras(color_, depth_);
+  p->set_pool(pool_);
   return p;
 }
 
@@ -264,32 +274,64 @@ PXCImage* Projection::CreateDepthImageMappedToColor(PXCImage* depth_image, PXCIm
   if (depth_image->AcquireAccess(PXCImage::ACCESS_READ, PXCImage::PIXEL_FORMAT_DEPTH, &in) != 0)
     return nullptr;
   auto* out = new Image(ci.width, ci.height, PXCImage::PIXEL_FORMAT_DEPTH, ci.width * 2,
-                        depth_image->QueryTimeStamp());
+                        depth_image->QueryTimeStamp(), Image::kWrittenWhole);
   auto* target = reinterpret_cast<uint16_t*>(out->pixels());
   std::fill(target, target + size_t(ci.width) * ci.height, uint16_t(0));
-  for (int v = 0; v < di.height; ++v) {
-    const auto* row = reinterpret_cast<const uint16_t*>(in.planes[0] + size_t(v) * in.pitches[0]);
-    for (int u = 0; u < di.width; ++u) {
-      const float z = row[u];
-      if (z == 0) continue;
-      const size_t i = size_t(v) * di.width + u;
-      const float p[3] = {depth_->rays[i * 2] * z + depth_->position[0],
-                          depth_->rays[i * 2 + 1] * z + depth_->position[1],
-                          z + depth_->position[2]};
-      float cu, cv;
-      if (!color_->Project(p, &cu, &cv)) continue;
-      // Each depth sample covers the colour pixels its footprint reaches; the nearest wins.
-      const float scale = color_->fx / depth_->fx * 0.5f + 0.5f;
-      const int u0 = int(std::floor(cu - scale)), u1 = int(std::ceil(cu + scale));
-      const int v0 = int(std::floor(cv - scale)), v1 = int(std::ceil(cv + scale));
-      const uint16_t zc = uint16_t(p[2] + 0.5f);
-      for (int y = std::max(0, v0); y < std::min(ci.height, v1); ++y)
-        for (int x = std::max(0, u0); x < std::min(ci.width, u1); ++x) {
-          uint16_t& t = target[size_t(y) * ci.width + x];
-          if (t == 0 || zc < t) t = zc;
-        }
+  // Each depth sample covers the colour pixels its footprint reaches; the nearest wins, so the
+  // samples may be drawn in any order: first every footprint, then bands of colour rows apart.
+  struct Footprint {
+    uint16_t x0, x1, y0, y1, z;  // z 0: covers nothing
+  };
+  // Each one written below, so not zeroed first.
+  std::unique_ptr<Footprint[]> prints(new Footprint[size_t(di.width) * di.height]);
+  std::vector<std::array<int, 2>> rows(size_t(di.height));  // colour rows each depth row covers
+  const float scale = color_->fx / depth_->fx * 0.5f + 0.5f;
+  WorkerPool serial(1);
+  WorkerPool& pool = pool_ ? *pool_ : serial;
+  pool.For(di.height, [&](int64_t begin, int64_t end) {
+    for (int v = int(begin); v < int(end); ++v) {
+      const auto* row = reinterpret_cast<const uint16_t*>(in.planes[0] + size_t(v) * in.pitches[0]);
+      auto& covered = rows[size_t(v)];
+      covered = {ci.height, 0};
+      for (int u = 0; u < di.width; ++u) {
+        const size_t i = size_t(v) * di.width + u;
+        Footprint& print = prints[i];
+        print = {};
+        const float z = row[u];
+        if (z == 0) continue;
+        const float p[3] = {depth_->rays[i * 2] * z + depth_->position[0],
+                            depth_->rays[i * 2 + 1] * z + depth_->position[1],
+                            z + depth_->position[2]};
+        float cu, cv;
+        if (!color_->Project(p, &cu, &cv)) continue;
+        const int u0 = int(std::floor(cu - scale)), u1 = int(std::ceil(cu + scale));
+        const int v0 = int(std::floor(cv - scale)), v1 = int(std::ceil(cv + scale));
+        const int x0 = std::max(0, u0), x1 = std::min(ci.width, u1);
+        const int y0 = std::max(0, v0), y1 = std::min(ci.height, v1);
+        if (x0 >= x1 || y0 >= y1) continue;
+        print = {uint16_t(x0), uint16_t(x1), uint16_t(y0), uint16_t(y1), uint16_t(p[2] + 0.5f)};
+        covered = {std::min(covered[0], y0), std::max(covered[1], y1)};
+      }
     }
-  }
+  });
+  constexpr int kBand = 16;
+  pool.For((ci.height + kBand - 1) / kBand, 1, [&](int64_t begin, int64_t end) {
+    for (int band = int(begin); band < int(end); ++band) {
+      const int top = band * kBand, bottom = std::min(ci.height, top + kBand);
+      for (int v = 0; v < di.height; ++v) {
+        if (rows[size_t(v)][0] >= bottom || rows[size_t(v)][1] <= top) continue;
+        for (int u = 0; u < di.width; ++u) {
+          const Footprint& print = prints[size_t(v) * di.width + u];
+          if (print.z == 0) continue;
+          for (int y = std::max<int>(top, print.y0); y < std::min<int>(bottom, print.y1); ++y)
+            for (int x = print.x0; x < print.x1; ++x) {
+              uint16_t& t = target[size_t(y) * ci.width + x];
+              if (t == 0 || print.z < t) t = print.z;
+            }
+        }
+      }
+    }
+  });
   depth_image->ReleaseAccess(&in);
   return out;
 }
@@ -425,14 +467,18 @@ class SegmentationModule : public Object<PXC3DSeg>, public VideoModule {
   void Release() override {}
   PXCImage* AcquireSegmentedImage() override {
     if (paused_ || !frame_ || frame_->color_bgr.empty()) return nullptr;
-    auto* image = new Image(width_, height_, PXCImage::PIXEL_FORMAT_RGB32, width_ * 4, time_stamp_);
+    auto* image = new Image(width_, height_, PXCImage::PIXEL_FORMAT_RGB32, width_ * 4, time_stamp_,
+                            Image::kWrittenWhole);
     uint8_t* d = image->pixels();
-    ParallelFor(int64_t(width_) * height_, [&](int64_t begin, int64_t end) {
+    pool_->For(int64_t(width_) * height_, [&](int64_t begin, int64_t end) {
+      // Locals: a byte store could otherwise alias the frame's vectors.
+      const uint8_t* bgr = frame_->color_bgr.data();
+      const uint8_t* person = frame_->person.data();
       for (int64_t i = begin; i < end; ++i) {
-        d[i * 4] = frame_->color_bgr[size_t(i) * 3];
-        d[i * 4 + 1] = frame_->color_bgr[size_t(i) * 3 + 1];
-        d[i * 4 + 2] = frame_->color_bgr[size_t(i) * 3 + 2];
-        d[i * 4 + 3] = frame_->person[size_t(i)] ? 255 : 0;
+        d[i * 4] = bgr[i * 3];
+        d[i * 4 + 1] = bgr[i * 3 + 1];
+        d[i * 4 + 2] = bgr[i * 3 + 2];
+        d[i * 4 + 3] = person[i] ? 255 : 0;
       }
     });
     return image;
@@ -441,6 +487,7 @@ class SegmentationModule : public Object<PXC3DSeg>, public VideoModule {
     frame_ = frame, width_ = width, height_ = height, time_stamp_ = time_stamp;
   }
   bool paused_ = false;
+  WorkerPool* pool_ = nullptr;
 
  private:
   const Frame* frame_ = nullptr;
@@ -479,6 +526,8 @@ class SenseManager : public Object<PXCSenseManager>, public PXCSimulationTruth {
   void Release() override { delete this; }
   PXCSession* QuerySession() override;
   std::shared_ptr<const FaceMesh> FaceModel();
+  WorkerPool& Pool();
+  ViewCache& Views();
   PXCCaptureManager* QueryCaptureManager() override { return &capture_manager_; }
   pxcStatus EnableStream(PXCCapture::StreamType type, int32_t width, int32_t height, float,
                          int32_t) override {
@@ -537,9 +586,12 @@ class SenseManager : public Object<PXCSenseManager>, public PXCSimulationTruth {
       ++index;
     if (index == scenario_.devices.size()) return PXC_STATUS_DEVICE_FAILED;
     device_.reset(new Device(scenario_, Model(scenario_.devices[index]), int(index)));
-    scene_ = std::make_unique<Scene>(scenario_, ColorCamera(color_size_.width, color_size_.height),
-                                     DepthCamera(depth_size_), FaceModel());
+    WorkerPool& pool = Pool();
+    scene_ = std::make_unique<Scene>(
+        scenario_, Views().Get(ColorCamera(color_size_.width, color_size_.height), true, pool),
+        Views().Get(DepthCamera(depth_size_), false, pool), &pool, FaceModel());
     device_->set_cameras(&scene_->color(), &scene_->depth());
+    device_->set_pool(&pool);
     number_ = 0;
     start_ = std::chrono::steady_clock::now();
     if (!record_file_.empty()) {
@@ -563,13 +615,15 @@ class SenseManager : public Object<PXCSenseManager>, public PXCSimulationTruth {
     const int64_t stamp = kClockOrigin + int64_t(number_) * kFrameTicks;
     const int w = color_size_.width, h = color_size_.height;
     const int pitch = w * 2 + scenario_.color_pitch_padding;
-    auto* color = new Image(w, h, PXCImage::PIXEL_FORMAT_YUY2, pitch, stamp);
+    // Every colour size is even: the conversion writes each pair of pixels and the padding.
+    auto* color = new Image(w, h, PXCImage::PIXEL_FORMAT_YUY2, pitch, stamp,
+                            w % 2 ? Image::kZeroed : Image::kWrittenWhole);
     ToYuy2(frame_.color_bgr.data(), w, h, color->pixels(), pitch);
     ReleaseSample();
     sample_.color = color;
     if (depth_on_) {
       auto* depth = new Image(depth_size_.width, depth_size_.height, PXCImage::PIXEL_FORMAT_DEPTH,
-                              depth_size_.width * 2, stamp - kDepthLead);
+                              depth_size_.width * 2, stamp - kDepthLead, Image::kWrittenWhole);
       std::memcpy(depth->pixels(), frame_.depth.data(), frame_.depth.size() * 2);
       sample_.depth = depth;
     }
@@ -657,11 +711,12 @@ class SenseManager : public Object<PXCSenseManager>, public PXCSimulationTruth {
   PXCSizeI32 FirstDepthMode() const {
     return {scenario_.depth_sizes.front()[0], scenario_.depth_sizes.front()[1]};
   }
-  static void ToYuy2(const uint8_t* bgr, int w, int h, uint8_t* out, int pitch) {
-    ParallelFor(int64_t(h), [&](int64_t begin, int64_t end) {
+  void ToYuy2(const uint8_t* bgr, int w, int h, uint8_t* out, int pitch) {
+    Pool().For(int64_t(h), [&](int64_t begin, int64_t end) {
       for (int y = int(begin); y < int(end); ++y) {
-        const uint8_t* s = bgr + size_t(y) * w * 3;
-        uint8_t* d = out + size_t(y) * pitch;
+        // The frame's picture and the image never overlap.
+        const uint8_t* __restrict__ s = bgr + size_t(y) * w * 3;
+        uint8_t* __restrict__ d = out + size_t(y) * pitch;
         for (int x = 0; x + 1 < w; x += 2) {
           float luma[2], u = 0, v = 0;
           for (int k = 0; k < 2; ++k) {
@@ -785,6 +840,8 @@ class Session : public Object<PXCSession> {
     mesh_ = FaceMesh::Load(folder, &error);
   }
   std::shared_ptr<const FaceMesh> mesh() const { return mesh_; }
+  WorkerPool& pool() { return pool_; }
+  ViewCache& views() { return views_; }
   void AddRef() { ++references_; }
   void Release() override {
     if (--references_ == 0) delete this;
@@ -817,17 +874,23 @@ class Session : public Object<PXCSession> {
   ~Session() override = default;
   Scenario scenario_;
   std::shared_ptr<const FaceMesh> mesh_;
+  // Shared by the session's sense managers, which keep the session alive.
+  WorkerPool pool_;
+  ViewCache views_;
   std::atomic<int> references_{1};
 };
 
 SenseManager::SenseManager(Session* session, const Scenario& scenario)
     : session_(session), scenario_(scenario), capture_manager_(this), face_(&frame_.faces) {
   depth_size_ = FirstDepthMode();
+  segmentation_.pool_ = &session->pool();
   session->AddRef();
 }
 
 PXCSession* SenseManager::QuerySession() { return session_; }
 std::shared_ptr<const FaceMesh> SenseManager::FaceModel() { return session_->mesh(); }
+WorkerPool& SenseManager::Pool() { return session_->pool(); }
+ViewCache& SenseManager::Views() { return session_->views(); }
 
 SenseManager::~SenseManager() {
   Close();

@@ -7,12 +7,10 @@
 
 #include "utils/path.h"
 #else
-#include <dlfcn.h>
 #include <lodepng.h>
-#include <stdlib.h>
-
-#include <climits>
 #endif
+
+#include "utils/process.h"
 
 namespace vantisol {
 
@@ -75,19 +73,6 @@ bool DecodePngRgb(const std::string& file_name, std::vector<unsigned char>* pixe
   return decoded;
 }
 
-std::string OwnModuleFileName() {
-  HMODULE module = nullptr;
-  if (!GetModuleHandleExA(
-          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-          reinterpret_cast<LPCSTR>(&OwnModuleFileName), &module)) {
-    return {};
-  }
-  char name[260];
-  const DWORD length = GetModuleFileNameA(module, name, sizeof(name));
-  if (length == 0 || length >= sizeof(name)) return {};
-  return std::string(name, length);
-}
-
 #else
 
 bool DecodePngRgb(const std::string& file_name, std::vector<unsigned char>* pixels, int* width,
@@ -103,17 +88,10 @@ bool DecodePngRgb(const std::string& file_name, std::vector<unsigned char>* pixe
   return true;
 }
 
-std::string OwnModuleFileName() {
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&OwnModuleFileName), &info) == 0 ||
-      info.dli_fname == nullptr) {
-    return {};
-  }
-  char resolved[PATH_MAX];
-  if (realpath(info.dli_fname, resolved) == nullptr) return {};
-  return resolved;
-}
-
 #endif
+
+std::string OwnModuleFileName() {
+  return utils::ModuleFilePath(reinterpret_cast<const void*>(&OwnModuleFileName));
+}
 
 }  // namespace vantisol

@@ -93,15 +93,16 @@ bool VantisolClient::FillBuffer(unsigned char* buffer, long size, int64_t* start
     if (shared_memory_ != nullptr && WaitForPicture(buffer, size)) return true;
     if (shared_memory_ != nullptr && !waiting_for_first_frame_) {
       SharedMemoryImage::LockedImage image = shared_memory_->Lock();
-      CopyPicture(image, buffer, static_cast<size_t>(size));
-      image.set_new_frame(false);
-      return true;
+      if (CopyPicture(image, buffer, static_cast<size_t>(size))) {
+        image.set_new_frame(false);
+        return true;
+      }
     }
   } catch (const std::exception& error) {
-    // The channel cannot be locked any more: the sample keeps the loading picture or its bytes.
     LOG(WARNING) << "Could not lock shared memory: " << error.what();
   }
-  if (waiting_for_first_frame_) DrawLoadingPicture(buffer, size);
+  // No picture could be copied: the sample must not carry what the buffer held before.
+  DrawLoadingPicture(buffer, size);
   return true;
 }
 
@@ -115,8 +116,9 @@ bool VantisolClient::WaitForPicture(unsigned char* buffer, long size) {
         break;
       }
       if (image.new_frame()) {
-        CopyPicture(image, buffer, static_cast<size_t>(size));
+        // Taken either way: a picture that cannot be read now will not become readable.
         image.set_new_frame(false);
+        if (!CopyPicture(image, buffer, static_cast<size_t>(size))) return false;
         waiting_for_first_frame_ = false;
         return true;
       }
@@ -131,12 +133,21 @@ bool VantisolClient::WaitForPicture(unsigned char* buffer, long size) {
   return false;
 }
 
-void VantisolClient::CopyPicture(SharedMemoryImage::LockedImage& image, unsigned char* buffer,
+bool VantisolClient::CopyPicture(SharedMemoryImage::LockedImage& image, unsigned char* buffer,
                                  size_t size) {
   VANTISOL_CHECK(image.Bytes() == size);
   const void* data = image.data();
-  if (data == nullptr) return;
+  if (data == nullptr) {
+    if (!data_unreadable_) {
+      LOG(WARNING) << "Could not map the picture data of " << image.width() << "x"
+                   << image.height();
+    }
+    data_unreadable_ = true;
+    return false;
+  }
+  data_unreadable_ = false;
   std::memcpy(buffer, data, std::min<size_t>(image.Bytes(), size));
+  return true;
 }
 
 void VantisolClient::DrawLoadingPicture(unsigned char* buffer, long size) {

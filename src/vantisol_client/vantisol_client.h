@@ -32,10 +32,12 @@ class VantisolClient : public VirtualCamera {
   const path& directory() const { return directory_; }
 
  private:
-  // Waits up to 100 passes of 2 ms for a new picture and copies it; false when none came.
+  // Waits up to 100 passes of 2 ms for a new picture and copies it; false when none came or it
+  // could not be read.
   bool WaitForPicture(unsigned char* buffer, long size);
-  // Copies at most what both the data block and the sample hold.
-  void CopyPicture(SharedMemoryImage::LockedImage& image, unsigned char* buffer, size_t size);
+  // Copies at most what both the data block and the sample hold; false when the block cannot be
+  // mapped.
+  bool CopyPicture(SharedMemoryImage::LockedImage& image, unsigned char* buffer, size_t size);
   void DrawLoadingPicture(unsigned char* buffer, long size);
 
   std::unique_ptr<SharedMemoryImage> shared_memory_;
@@ -47,6 +49,8 @@ class VantisolClient : public VirtualCamera {
   int w_ = 0;
   int h_ = 0;
   bool waiting_for_first_frame_ = true;
+  // The data block could not be mapped at the last attempt (warned once until it can again).
+  bool data_unreadable_ = false;
 };
 
 // The frame source that the virtual camera's pin owns.

@@ -33,7 +33,7 @@ VantisolPipeline::VantisolPipeline(CameraFactory create_cameras)
 VantisolPipeline::~VantisolPipeline() {
   LOG(INFO) << "~VantisolPipeline";
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<TicketLock> lock(mutex_);
     LOG(INFO) << "Stopping thread";
     queue_.SetFinish();
   }
@@ -46,13 +46,13 @@ VantisolPipeline::~VantisolPipeline() {
 
 void VantisolPipeline::SetSharedContext() {
   LOG(INFO) << "SetSharedContext";
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<TicketLock> lock(mutex_);
   context_.SetSharedContext();
 }
 
 void VantisolPipeline::InitializeOpenglContext() {
   LOG(INFO) << "InitializeOpenglContext";
-  std::unique_lock<std::mutex> lock(mutex_);
+  std::unique_lock<TicketLock> lock(mutex_);
   if (!thread_) thread_ = std::make_unique<std::thread>(&VantisolPipeline::ThreadLoop, this);
   condition_.wait(lock, [this] { return gpu_resources_ || start_failed_; });
   if (start_failed_) throw std::runtime_error(start_error_);
@@ -60,7 +60,7 @@ void VantisolPipeline::InitializeOpenglContext() {
 
 void VantisolPipeline::RunWithSize(Size size, bool playback) {
   LOG(INFO) << "RunWithSize: " << size;
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<TicketLock> lock(mutex_);
   if (size == output_size_) return;
   if (size.width < 1 || size.height < 1) {
     LOG(WARNING) << "RunWithSize: refusing the size " << size;
@@ -96,7 +96,7 @@ void VantisolPipeline::ThreadLoop() {
   std::string failure;
   try {
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      std::lock_guard<TicketLock> lock(mutex_);
       context_.CreateContext();
     }
     BuildResources();
@@ -104,7 +104,7 @@ void VantisolPipeline::ThreadLoop() {
     failure = error.what();
   }
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<TicketLock> lock(mutex_);
     start_failed_ = !failure.empty();
     start_error_ = failure;
   }
@@ -118,20 +118,20 @@ void VantisolPipeline::ThreadLoop() {
   while (queue_.Pop(frame)) {
     // Without resources the frames are only taken out of the way, so the camera never blocks.
     if (failure.empty()) {
-      std::lock_guard<std::mutex> lock(mutex_);
+      std::lock_guard<TicketLock> lock(mutex_);
       ProcessFrame(frame);
     }
     frame.reset();
   }
 
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<TicketLock> lock(mutex_);
   gpu_resources_.reset();
   if (camera_) camera_->Stop();
   ReleaseRenderContext(context_);
 }
 
 void VantisolPipeline::BuildResources() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<TicketLock> lock(mutex_);
   if (!UsableRenderContext(context_)) throw std::runtime_error(kNoContextMessage);
   context_.SetContext();
   gpu_resources_.reset();
@@ -146,17 +146,17 @@ void VantisolPipeline::BuildResources() {
 }
 
 void VantisolPipeline::SetDrawFaces(bool on) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<TicketLock> lock(mutex_);
   draw_faces_ = on;
 }
 
 void VantisolPipeline::SetColorCorrection(bool on) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<TicketLock> lock(mutex_);
   color_correction_ = on;
 }
 
 void VantisolPipeline::SetFaceUndistortion(bool on) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<TicketLock> lock(mutex_);
   face_undistortion_ = on;
   if (gpu_resources_ && gpu_resources_->renderer) {
     gpu_resources_->renderer->enable_face_undistortion_ = on;
@@ -164,7 +164,7 @@ void VantisolPipeline::SetFaceUndistortion(bool on) {
 }
 
 void VantisolPipeline::SetGazeCorrection(bool on) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<TicketLock> lock(mutex_);
   gaze_correction_ = on;
   if (gpu_resources_ && gpu_resources_->renderer) {
     gpu_resources_->renderer->enable_gaze_correction_ = on;
@@ -172,40 +172,40 @@ void VantisolPipeline::SetGazeCorrection(bool on) {
 }
 
 void VantisolPipeline::SetSwColorCorrection(bool on) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<TicketLock> lock(mutex_);
   sw_color_correction_ = on;
 }
 
 void VantisolPipeline::SetBilateralFilter(bool on) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<TicketLock> lock(mutex_);
   bilateral_filter_ = on;
 }
 
 void VantisolPipeline::SetBackgroundMode(int mode) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<TicketLock> lock(mutex_);
   if (background_mode_ == 0) reset_history_ = true;
   background_mode_ = mode;
 }
 
 void VantisolPipeline::SetAutomaticCamera(bool on) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<TicketLock> lock(mutex_);
   automatic_camera_ = on;
 }
 
 void VantisolPipeline::SetPersonify(bool on) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<TicketLock> lock(mutex_);
   if (on == personify_) return;
   personify_ = on;
   if (camera_) camera_->EnableSegmentation(on);
 }
 
 void VantisolPipeline::SetBwSegmentation(bool on) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<TicketLock> lock(mutex_);
   bw_segmentation_ = on;
 }
 
 void VantisolPipeline::SetGazeCorrectionAmount(int amount) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<TicketLock> lock(mutex_);
   gaze_correction_amount_ = amount;
   if (gpu_resources_ && gpu_resources_->renderer) {
     gpu_resources_->renderer->face_rotation_amount_ = amount;
@@ -214,13 +214,13 @@ void VantisolPipeline::SetGazeCorrectionAmount(int amount) {
 }
 
 void VantisolPipeline::SetBlurAmount(int amount) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<TicketLock> lock(mutex_);
   blur_amount_ = amount;
   if (gpu_resources_ && amount >= 1) gpu_resources_->background_blur->SetKernelSize(amount);
 }
 
 void VantisolPipeline::SetFaceUndistortionAmount(int amount) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<TicketLock> lock(mutex_);
   face_undistortion_amount_ = amount;
   if (gpu_resources_ && gpu_resources_->renderer) {
     gpu_resources_->renderer->face_undistortion_amount_ = amount;
@@ -229,30 +229,30 @@ void VantisolPipeline::SetFaceUndistortionAmount(int amount) {
 
 void VantisolPipeline::SetBgThresh(int threshold) {
   LOG(INFO) << "bg thresh " << threshold;
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<TicketLock> lock(mutex_);
   bg_thresh_ = threshold;
 }
 
 bool VantisolPipeline::SetBackground(const std::string& path) {
   // Decoding takes long; only the swap holds the render thread back.
   cv::Mat picture = cv::imread(path, cv::IMREAD_COLOR);
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<TicketLock> lock(mutex_);
   background_ = picture;
   return !picture.empty();
 }
 
 void VantisolPipeline::SetUseHistory(bool on) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<TicketLock> lock(mutex_);
   use_history_ = on;
 }
 
 void VantisolPipeline::ResetHistory() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<TicketLock> lock(mutex_);
   reset_history_ = true;
 }
 
 void VantisolPipeline::SetFaceTemplateScale(int width, int height) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<TicketLock> lock(mutex_);
   face_template_scale_width_ = width;
   face_template_scale_height_ = height;
   if (gpu_resources_ && gpu_resources_->face_tracker) {
@@ -261,32 +261,32 @@ void VantisolPipeline::SetFaceTemplateScale(int width, int height) {
 }
 
 bool VantisolPipeline::automatic_camera() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<TicketLock> lock(mutex_);
   return automatic_camera_;
 }
 
 bool VantisolPipeline::color_correction() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<TicketLock> lock(mutex_);
   return color_correction_;
 }
 
 bool VantisolPipeline::face_undistortion() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<TicketLock> lock(mutex_);
   return face_undistortion_;
 }
 
 bool VantisolPipeline::gaze_correction() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<TicketLock> lock(mutex_);
   return gaze_correction_;
 }
 
 int VantisolPipeline::background_mode() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<TicketLock> lock(mutex_);
   return background_mode_;
 }
 
 VantisolPipeline::Settings VantisolPipeline::settings() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<TicketLock> lock(mutex_);
   return Settings{draw_faces_,
                   color_correction_,
                   face_undistortion_,
@@ -344,7 +344,7 @@ VantisolPipeline::Locked<BilateralFilter> VantisolPipeline::bilateral_filter() {
 }
 
 void VantisolPipeline::SetStageProbe(StageProbe probe) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<TicketLock> lock(mutex_);
   stage_probe_ = std::move(probe);
 }
 

@@ -18,6 +18,7 @@
 #include "utils/latency_calculator.h"
 #include "utils/shared_queue.h"
 #include "utils/signal.h"
+#include "utils/ticket_lock.h"
 
 namespace vantisol {
 
@@ -157,8 +158,10 @@ class VantisolPipeline {
   FpsCalculator fps_calculator_;
   std::atomic<double> fps_{0.0};
   std::unique_ptr<std::thread> thread_;
-  std::mutex mutex_;
-  std::condition_variable condition_;
+  // Fair, so that a setting from the window waits at most for the frame in flight: the render
+  // thread takes it again at once for the next frame and would win a plain mutex every time.
+  TicketLock mutex_;
+  std::condition_variable_any condition_;
   SharedQueue queue_;
   OpenGLContext context_{false};
   std::unique_ptr<GpuResources> gpu_resources_;

@@ -2,9 +2,10 @@
 // application would through the plug-in:
 //   vcam_client [--size WxH] [--seconds S] [--every K --out FOLDER] [--dir FOLDER]
 // It registers as client at the size (default 1280x720), starts the program when none runs (from
-// FOLDER, default this tool's folder, or the folder above), reads samples for S seconds (default
-// 10) and prints the frames per second, the time each sample took, and, for frames that carry
-// a producer's steady-clock stamp in bytes 8-15 (the test producer does), the hand-over latency.
+// FOLDER or the folder above; by default the program's folder of the build this tool belongs to,
+// where the build also puts the loading picture), reads samples for S seconds (default 10) and
+// prints the frames per second, the time each sample took, and, for frames that carry a
+// producer's steady-clock stamp in bytes 8-15 (the test producer does), the hand-over latency.
 // With --every K every K-th sample is saved upright as FOLDER/frame_<n>.png.
 
 #include <lodepng.h>
@@ -17,11 +18,32 @@
 #include <string>
 #include <vector>
 
+#include "utils/path.h"
+#include "utils/process.h"
 #include "vantisol_client/vantisol_client.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+constexpr char kUsage[] =
+    "usage: vcam_client [--size WxH] [--seconds S] [--every K --out FOLDER] [--dir FOLDER]\n"
+    "Reads the program's frames through the virtual camera's frame client, starting the program\n"
+    "when none runs, and prints frames per second and per-sample times.\n"
+    "  --size WxH      picture size to ask for (default 1280x720)\n"
+    "  --seconds S     how long to read (default 10)\n"
+    "  --every K       save every K-th sample as PNG into the --out folder (default .)\n"
+    "  --dir FOLDER    where the program and vantisol_loading.png are (or the folder above);\n"
+    "                  default: the program's folder of this build\n"
+    "  --help          print this text\n";
+
+// The folder of the build's program, relative to this tool's (set by the build), or this tool's
+// own folder when the program is not there (a copied tool).
+vantisol::path DefaultFolder() {
+  const vantisol::path own = vantisol::path(vantisol::utils::ModuleFilePath()).parent_path();
+  const vantisol::path program = (own / vantisol::path(VANTISOL_PROGRAM_FOLDER)).make_absolute();
+  return (program / vantisol::path(vantisol::kProgramFileName)).exists() ? program : own;
+}
 
 double Percentile(std::vector<double> values, double p) {
   if (values.empty()) return 0.0;
@@ -58,7 +80,16 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-    if (arg == "--size" && value && std::sscanf(value, "%dx%d", &size.width, &size.height) == 2) {
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (arg == "--size" && value) {
+      if (std::sscanf(value, "%dx%d", &size.width, &size.height) != 2 || size.width <= 0 ||
+          size.height <= 0) {
+        std::fprintf(stderr, "vcam_client: --size wants WxH with positive numbers, not %s\n",
+                     value);
+        return 2;
+      }
       ++i;
     } else if (arg == "--seconds" && value) {
       seconds = std::atof(argv[++i]);
@@ -69,18 +100,21 @@ int main(int argc, char** argv) {
     } else if (arg == "--dir" && value) {
       dir = argv[++i];
     } else {
-      std::fprintf(stderr,
-                   "usage: vcam_client [--size WxH] [--seconds S] [--every K --out FOLDER] "
-                   "[--dir FOLDER]\n");
+      std::fprintf(stderr, "vcam_client: unknown or incomplete option %s\n%s", arg.c_str(), kUsage);
       return 2;
     }
   }
-  if (size.width <= 0 || size.height <= 0) return 2;
 
-  vantisol::VantisolClient client{dir.empty() ? vantisol::path() : vantisol::path(dir)};
+  const vantisol::path folder = dir.empty() ? DefaultFolder() : vantisol::path(dir);
+  std::printf("program folder: %s\n", folder.str().c_str());
+  std::fflush(stdout);
+  vantisol::VantisolClient client{folder};
   client.set_resolution(size);
   if (!client.StartThread()) {
-    std::fprintf(stderr, "vcam_client: could not start the stream (see the plug-in's log)\n");
+    std::fprintf(stderr,
+                 "vcam_client: could not start the stream; is the program %s in %s or the folder "
+                 "above? (see the plug-in's log)\n",
+                 vantisol::kProgramFileName, folder.str().c_str());
     client.StopThread();
     return 1;
   }

@@ -28,23 +28,6 @@ const char kCameraHelpLink[] = "<a href='https://vantisol.example/help'>vantisol
 void SetRuntimeInstallerLink(const std::string& link) { installer_link = link; }
 const std::string& RuntimeInstallerLink() { return installer_link; }
 
-void TicketLock::Take() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  const uint32_t ticket = next_ticket_++;
-  condition_.wait(lock, [&] { return serving_ == ticket; });
-}
-
-void TicketLock::Release() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  ++serving_;
-  condition_.notify_all();
-}
-
-uint32_t TicketLock::tickets_issued() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return next_ticket_;
-}
-
 CameraRealSense::CameraRealSense(const ResolutionProfile& profile, bool is_sr300)
     : camera_(is_sr300, profile) {}
 

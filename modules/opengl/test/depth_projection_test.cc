@@ -1,11 +1,16 @@
 #include "opengl/depth_projection.h"
 
+#include <glbinding/gl/gl.h>
 #include <gtest/gtest.h>
 
+#include <Eigen/Geometry>
 #include <cstring>
 #include <functional>
 
+#include "depth_projection_reference.h"
 #include "gl_test.h"
+
+using namespace gl;
 
 namespace vantisol {
 namespace {
@@ -26,6 +31,22 @@ Texture Depth(Size size, const std::function<uint16_t(int, int)>& value) {
   for (int y = 0; y < size.height; ++y)
     for (int x = 0; x < size.width; ++x) values[y * size.width + x] = value(x, y);
   return Texture(image);
+}
+
+// A colour camera looking slightly down and to the side, with unequal focal lengths and an
+// off-centre principal point: a transposed or un-inverted matrix shows.
+Calibration TurnedCamera(Size size) {
+  Calibration calibration = Camera(size, 0.025f, 0.9f);
+  calibration.K[4] *= 1.02f;
+  calibration.K[2] += 7;
+  calibration.K[5] -= 5;
+  const Eigen::Matrix3f rotation = (Eigen::AngleAxisf(0.05f, Eigen::Vector3f::UnitY()) *
+                                    Eigen::AngleAxisf(-0.03f, Eigen::Vector3f::UnitX()) *
+                                    Eigen::AngleAxisf(0.01f, Eigen::Vector3f::UnitZ()))
+                                       .toRotationMatrix();
+  for (int i = 0; i < 9; ++i) calibration.R[i] = rotation(i / 3, i % 3);
+  calibration.T = {0.025f, 0.004f, -0.003f};
+  return calibration;
 }
 
 std::vector<uint16_t> Read(const Texture& texture) {
@@ -139,6 +160,104 @@ TEST_F(DepthProjectionTest, OtherFormatsFailTheCheck) {
   EXPECT_EQ(log.Count("FATAL Check failed: [depth_texture_source.internal_format() == "
                       "Image::Format::kGray16] "),
             1);
+}
+
+// Scenes whose every pixel must agree with the CPU reference.
+TEST_F(DepthProjectionTest, AgreesWithTheReferenceOnConstructedScenes) {
+  const Size small{64, 48};
+  const auto step = [](int size) {
+    return [size](int x, int) { return uint16_t(x < 32 ? 1000 : 1000 + size); };
+  };
+  const auto plane = [](uint16_t depth) { return [depth](int, int) { return depth; }; };
+  struct Scene {
+    const char* name;
+    Size source, target;
+    Calibration source_camera, target_camera;
+    std::function<uint16_t(int, int)> depth;
+  };
+  const Scene scenes[] = {
+      // A narrow field of view: every edge across the step is its height plus under 1.5 cm.
+      {"9.5 cm step", small, small, Camera(small, 0, 4), Camera(small, 0, 4), step(95)},
+      {"10.5 cm step", small, small, Camera(small, 0, 4), Camera(small, 0, 4), step(105)},
+      {"plane at 290 mm", small, small, Camera(small, 0, 4), Camera(small, 0, 4), plane(290)},
+      {"plane at 310 mm", small, small, Camera(small, 0, 4), Camera(small, 0, 4), plane(310)},
+      // Hole edges along the quads' diagonals: pixel centres lie on triangle edges.
+      {"diagonal step", small, small, Camera(small), Camera(small),
+       [](int x, int y) { return uint16_t(x + y < 56 ? 1000 : 1300); }},
+      // Seen from the side, the patch hides part of the wall.
+      {"patch before a wall", small, small, Camera(small), Camera(small, -0.1f),
+       [](int x, int) { return uint16_t(x >= 20 && x < 40 ? 800 : 1500); }},
+      {"wall to a larger target",
+       {32, 24},
+       {96, 72},
+       Camera({32, 24}),
+       Camera({96, 72}),
+       plane(1000)},
+  };
+  for (const Scene& scene : scenes) {
+    Image image(scene.source, Image::Format::kGray16);
+    std::vector<uint16_t> depth(size_t(scene.source.width) * scene.source.height);
+    for (int y = 0; y < scene.source.height; ++y)
+      for (int x = 0; x < scene.source.width; ++x)
+        depth[size_t(y) * scene.source.width + x] = scene.depth(x, y);
+    std::memcpy(image.data.get(), depth.data(), depth.size() * 2);
+    Texture source(image), target(Image::Format::kGray16);
+    target.Resize(scene.target);
+    Calibration source_camera = scene.source_camera, target_camera = scene.target_camera;
+    projection_.Project(source_camera, source, target_camera, target);
+    const auto reference = test::ReferenceProjection(scene.source_camera, depth, scene.source,
+                                                     scene.target_camera, scene.target);
+    const auto difference = test::Compare(Read(target), reference);
+    EXPECT_EQ(difference.coverage, 0) << scene.name << ": " << difference;
+    EXPECT_EQ(difference.over_1mm, 0) << scene.name << ": " << difference;
+  }
+}
+
+TEST_F(DepthProjectionTest, AgreesWithTheReferenceOnAPersonSeenByATurnedCamera) {
+  const Size source_size{640, 480}, target_size{1280, 720};
+  const Calibration source_camera = Camera(source_size, 0, 0.9f);
+  const Calibration target_camera = TurnedCamera(target_size);
+  Texture target(Image::Format::kGray16);
+  target.Resize(target_size);
+  for (int variant = 0; variant < 2; ++variant) {
+    const std::vector<uint16_t> depth = test::PersonScene(source_size, variant);
+    Image image(source_size, Image::Format::kGray16);
+    std::memcpy(image.data.get(), depth.data(), depth.size() * 2);
+    Texture source(image);
+    Calibration source_copy = source_camera, target_copy = target_camera;
+    projection_.Project(source_copy, source, target_copy, target);
+    const auto difference = test::Compare(
+        Read(target),
+        test::ReferenceProjection(source_camera, depth, source_size, target_camera, target_size));
+    EXPECT_GT(difference.covered, 0.8) << difference;
+    EXPECT_LE(difference.coverage, 0.0001) << difference;
+    EXPECT_LE(difference.depth, 0.002) << difference;
+    EXPECT_LE(difference.over_1mm, 0.0001) << difference;
+  }
+}
+
+TEST_F(DepthProjectionTest, EachCallStartsEmptyAndLeavesTheGlStateAsFound) {
+  const Size size{64, 48};
+  glClearColor(0.25f, 0.5f, 0.75f, 0.125f);
+  glViewport(3, 4, 50, 60);
+  Texture near = Depth(size, [](int, int) { return 500; });
+  Texture far = Depth(size, [](int, int) { return 2000; });
+  Texture zero = Depth(size, [](int, int) { return 0; });
+  Project(near, size);
+  // A nearer depth left over from the call before would win over this one.
+  const auto result = Project(far, size);
+  EXPECT_NEAR(result[20 * size.width + 20], 2000, 1);
+  for (uint16_t value : result) ASSERT_TRUE(value == 0 || std::abs(value - 2000) <= 1) << value;
+  for (uint16_t value : Project(zero, size)) ASSERT_EQ(value, 0);
+  GLfloat clear_color[4];
+  glGetFloatv(GL_COLOR_CLEAR_VALUE, clear_color);
+  EXPECT_EQ(std::vector<GLfloat>(clear_color, clear_color + 4),
+            (std::vector<GLfloat>{0.25f, 0.5f, 0.75f, 0.125f}));
+  GLint viewport[4];
+  glGetIntegerv(GL_VIEWPORT, viewport);
+  EXPECT_EQ(std::vector<GLint>(viewport, viewport + 4), (std::vector<GLint>{3, 4, 50, 60}));
+  EXPECT_FALSE(glIsEnabled(GL_DEPTH_TEST));
+  glClearColor(0, 0, 0, 0);
 }
 
 }  // namespace

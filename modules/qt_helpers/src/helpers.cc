@@ -46,6 +46,8 @@ void QtMessageOutput(QtMsgType type, const QMessageLogContext& context, const QS
 
 void ShowCriticalError(const QString& text) {
   QMessageBox box(QMessageBox::Critical, "Critical Error", text, QMessageBox::Ok);
+  // The system's own messages carry links and breaks, also after a first plain line.
+  box.setTextFormat(Qt::RichText);
   box.exec();
   std::exit(1);
 }

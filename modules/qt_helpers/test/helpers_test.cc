@@ -5,8 +5,10 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QTimer>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -95,6 +97,30 @@ TEST(CriticalErrorDeathTest, ClosingTheBoxEndsWithCodeOne) {
           }
         });
         ShowCriticalError("Camera Error");
+      },
+      testing::ExitedWithCode(1), "");
+}
+
+TEST(CriticalErrorDeathTest, RichTextGoesInAsItIsWithClickableLinks) {
+  testing::FLAGS_gtest_death_test_style = "threadsafe";
+  // A camera module's message: plain first line, then links and breaks.
+  const QString message =
+      "Could not enable the camera.\nPlease <a href='https://example.test/runtime'>download</a> "
+      "the newest runtime.<br><br>More help on <a href='https://example.test/help'>help</a>";
+  EXPECT_EXIT(
+      {
+        QTimer::singleShot(100, [message] {
+          auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+          const auto* label = box ? box->findChild<QLabel*>("qt_msgbox_label") : nullptr;
+          if (label == nullptr) std::_Exit(3);
+          const bool as_is = box->text() == message && label->textFormat() == Qt::RichText;
+          const bool clickable = label->openExternalLinks() &&
+                                 (label->textInteractionFlags() & Qt::LinksAccessibleByMouse);
+          if (!as_is) std::_Exit(4);
+          if (!clickable) std::_Exit(5);
+          box->button(QMessageBox::Ok)->click();
+        });
+        ShowCriticalError(message);
       },
       testing::ExitedWithCode(1), "");
 }

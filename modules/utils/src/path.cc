@@ -46,35 +46,46 @@ constexpr char32_t kReplacement = 0xFFFD;
 std::wstring Utf8ToWide(const std::string& text) {
   std::wstring out;
   out.reserve(text.size());
-  for (size_t i = 0; i < text.size();) {
+  const size_t size = text.size();
+  for (size_t i = 0; i < size;) {
     const auto lead = static_cast<unsigned char>(text[i]);
-    const int extra = lead < 0x80           ? 0
-                      : (lead >> 5) == 0x6  ? 1
-                      : (lead >> 4) == 0xE  ? 2
-                      : (lead >> 3) == 0x1E ? 3
-                                            : -1;
-    if (extra < 0 || i + extra >= text.size()) {
-      AppendWide(kReplacement, &out);
+    if (lead < 0x80) {
+      out.push_back(static_cast<wchar_t>(lead));
       ++i;
       continue;
     }
-    char32_t code = extra == 0 ? lead : lead & (0x3F >> extra);
-    bool ok = true;
-    for (int k = 1; k <= extra; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) {
-        ok = false;
-        break;
-      }
+    // The lead byte fixes the length and the range of the second byte, which shuts out overlong
+    // forms, surrogates and values above U+10FFFF.
+    int extra = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      extra = 1;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      extra = 2;
+      if (lead == 0xE0) low = 0xA0;
+      if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      extra = 3;
+      if (lead == 0xF0) low = 0x90;
+      if (lead == 0xF4) high = 0x8F;
+    }
+    char32_t code = lead & (0x3F >> extra);
+    size_t used = 1;
+    for (int k = 0; k < extra && i + used < size; ++k, ++used) {
+      const auto next = static_cast<unsigned char>(text[i + used]);
+      if (next < low || next > high) break;
       code = (code << 6) | (next & 0x3F);
+      low = 0x80;
+      high = 0xBF;
     }
-    if (!ok) {
+    if (extra == 0 || used != static_cast<size_t>(extra) + 1) {
+      // One replacement for the longest start of a sequence that could have been valid.
       AppendWide(kReplacement, &out);
-      ++i;
-      continue;
+    } else {
+      AppendWide(code, &out);
     }
-    AppendWide(code, &out);
-    i += extra + 1;
+    i += used;
   }
   return out;
 }

@@ -3,11 +3,15 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 
 #include "test_folder.h"
+#include "utf8_cases.h"
+#include "utils/process.h"
 
 namespace vantisol {
 namespace {
@@ -71,6 +75,35 @@ TEST(PathTest, WideStringsRoundTripUtf8) {
                        "b"),
             L"\uFFFD"
             L"b");
+}
+
+TEST(PathTest, Utf8ConversionAtEveryBoundary) { test::ExpectUtf8Conversions(); }
+
+void CodeOfThisProgram() {}
+
+// Run again by itself from its own folder under a relative name, as a program found on PATH is.
+TEST(ModuleFilePathTest, NamesTheFileThatHoldsTheCode) {
+  const std::string self = utils::ModuleFilePath();
+  EXPECT_EQ(self, std::filesystem::canonical("/proc/self/exe").string());
+  test::TemporaryFolder folder;
+  char previous[4096];
+  ASSERT_NE(getcwd(previous, sizeof(previous)), nullptr);
+  ASSERT_EQ(chdir(folder.str().c_str()), 0);
+  const std::string of_code =
+      utils::ModuleFilePath(reinterpret_cast<const void*>(&CodeOfThisProgram));
+  ASSERT_EQ(chdir(previous), 0);
+  EXPECT_EQ(of_code, self);
+  const std::string of_library = utils::ModuleFilePath(reinterpret_cast<const void*>(&std::printf));
+  EXPECT_EQ(std::filesystem::path(of_library).filename().string().rfind("libc", 0), 0u)
+      << of_library;
+  EXPECT_TRUE(std::filesystem::path(of_library).is_absolute()) << of_library;
+
+  if (std::getenv("VANTISOL_RELATIVE_RUN") != nullptr) return;
+  const std::filesystem::path exe(self);
+  const std::string command =
+      "cd '" + exe.parent_path().string() + "' && VANTISOL_RELATIVE_RUN=1 timeout 60 ./" +
+      exe.filename().string() + " --gtest_filter=ModuleFilePathTest.* >/dev/null 2>&1";
+  EXPECT_EQ(std::system(command.c_str()), 0) << "the run as ./" << exe.filename().string();
 }
 
 TEST(PathTest, FileSystemQueries) {

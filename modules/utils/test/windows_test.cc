@@ -8,11 +8,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <string>
 
 #include "test_folder.h"
+#include "utf8_cases.h"
 #include "utils/logging.h"
 #include "utils/path.h"
 #include "utils/utils.h"
@@ -67,6 +69,8 @@ TEST(WindowsPathTest, FileCallsUseWideNames) {
   }
 }
 
+TEST(WindowsPathTest, Utf8ConversionAtEveryBoundary) { test::ExpectUtf8Conversions(); }
+
 TEST(WindowsLoggingTest, LogFilesLiveInTheRoamingFolder) {
   PWSTR roaming = nullptr;
   ASSERT_EQ(SHGetKnownFolderPath(FOLDERID_RoamingAppData, 0, nullptr, &roaming), S_OK);
@@ -90,6 +94,44 @@ TEST(WindowsLoggingTest, LogFilesLiveInTheRoamingFolder) {
   EXPECT_EQ(WithoutCarriageReturns(testing::internal::GetCapturedStdout()),
             "Logging to: " + folder + "\\VantisolPlugin.release.log\n");
   el::Loggers::reconfigureAllLoggers(el::ConfigurationType::ToFile, "false");
+}
+
+// Run on its own, and by the next test from a copy of this program with a non-ASCII name.
+TEST(WindowsLoggingTest, LogIsNamedAfterItsExecutable) {
+  wchar_t self[MAX_PATH] = {};
+  ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
+  const std::string name = WideToUtf8(std::filesystem::path(self).filename().wstring());
+  testing::internal::CaptureStdout();
+  LogToFile(true, "");
+  const std::string said = WithoutCarriageReturns(testing::internal::GetCapturedStdout());
+  const std::string ending = "\\" + name + ".release.log\n";
+  ASSERT_GE(said.size(), ending.size());
+  EXPECT_EQ(said.substr(said.size() - ending.size()), ending);
+  el::Loggers::reconfigureAllLoggers(el::ConfigurationType::ToFile, "false");
+}
+
+TEST(WindowsLoggingTest, ExecutableWithNonAsciiLettersNamesItsLog) {
+  wchar_t self[MAX_PATH] = {};
+  ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
+  test::TemporaryFolder folder;
+  const std::filesystem::path copy =
+      std::filesystem::path(Utf8ToWide(folder.str())) / L"Vid\u00E9o \u0416 \U0001F3A5.exe";
+  std::filesystem::copy_file(self, copy);
+  std::wstring command =
+      L"\"" + copy.wstring() + L"\" --gtest_filter=WindowsLoggingTest.LogIsNamedAfterItsExecutable";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION child{};
+  ASSERT_TRUE(CreateProcessW(copy.c_str(), &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                             nullptr, nullptr, &startup, &child));
+  const DWORD waited = WaitForSingleObject(child.hProcess, 60000);
+  if (waited != WAIT_OBJECT_0) TerminateProcess(child.hProcess, 1);
+  DWORD code = 1;
+  GetExitCodeProcess(child.hProcess, &code);
+  CloseHandle(child.hThread);
+  CloseHandle(child.hProcess);
+  ASSERT_EQ(waited, WAIT_OBJECT_0) << "the copy did not end within 60 s";
+  EXPECT_EQ(code, 0u) << "the copy's log was not named after it";
 }
 
 }  // namespace

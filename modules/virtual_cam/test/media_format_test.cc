@@ -121,5 +121,46 @@ TEST(MediaFormatTest, MadeBlocksCarryThePaddedRgb24Header) {
   }
 }
 
+TEST(MediaFormatTest, ImageBytesComeFromTheSizeWhereTheClientLeftThemZero) {
+  auto with_image = [](int32_t width, int32_t height, uint32_t image) {
+    std::vector<uint8_t> block = Block(width, height);
+    std::memcpy(&block[68], &image, 4);
+    return block;
+  };
+  const struct {
+    const char* what;
+    std::vector<uint8_t> block;
+    uint32_t bytes;
+  } cases[] = {
+      {"stated", with_image(1280, 720, 2764800), 2764800},
+      {"stated, even when odd", with_image(640, 480, 1000), 1000},
+      {"zero, a listed size", with_image(1280, 720, 0), 1280 * 720 * 3},
+      {"zero, rows padded to four bytes", with_image(5, 2, 0), 32},
+      {"zero, top-down", with_image(640, -480, 0), 640 * 480 * 3},
+      {"zero, no width", with_image(0, 480, 0), 0},
+      {"zero, absurd size", with_image(1 << 30, 1 << 30, 0), 0},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ImageBytes(Rgb24(c.block)), c.bytes) << c.what;
+  }
+  EXPECT_EQ(ImageBytes(Rgb24(Block(640, 480, 87))), 0u);
+}
+
+TEST(MediaFormatTest, TypesWithoutAVideoInfoBlockSayWhatTheyCarry) {
+  const std::vector<uint8_t> whole = Block(640, 480);
+  MediaTypeView none = Rgb24(whole);
+  none.format = nullptr;
+  none.format_size = 0;
+  EXPECT_EQ(DescribeFormatBlock(none, "untyped"), "empty pvi");
+  const std::vector<uint8_t> short_block = Block(640, 480, 60);
+  EXPECT_EQ(DescribeFormatBlock(Rgb24(short_block), "VIDEOINFOHEADER"),
+            "VIDEOINFOHEADER block of only 60 bytes");
+  const std::vector<uint8_t> bigger = Block(640, 480, 112);
+  MediaTypeView video_info2 = Rgb24(bigger);
+  video_info2.video_info = false;
+  EXPECT_EQ(DescribeFormatBlock(video_info2, "VIDEOINFOHEADER2"),
+            "VIDEOINFOHEADER2 block of 112 bytes, not VIDEOINFOHEADER");
+}
+
 }  // namespace
 }  // namespace vantisol::vcam

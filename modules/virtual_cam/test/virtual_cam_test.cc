@@ -300,7 +300,10 @@ class Grabber : public ISampleGrabberCB {
 // applications do (it puts a Smart Tee behind the camera).
 class Graph {
  public:
-  explicit Graph(Grabber* grabber, const SizeCase* size = nullptr, bool builder = false) {
+  // With `zero_image_size` the chosen format leaves biSizeImage and the sample size 0, as an
+  // application may for uncompressed RGB, and the pin is connected with it.
+  explicit Graph(Grabber* grabber, const SizeCase* size = nullptr, bool builder = false,
+                 bool zero_image_size = false) {
     EXPECT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
                                graph_.void_out()),
               S_OK);
@@ -329,11 +332,15 @@ class Graph {
       ADD_FAILURE() << "the camera has no output pin";
       return;
     }
+    BuiltType chosen(size != nullptr ? size->width : 0, size != nullptr ? size->height : 0);
+    if (zero_image_size) {
+      chosen.header.bmiHeader.biSizeImage = 0;
+      chosen.type.lSampleSize = 0;
+    }
     if (size != nullptr) {
       Com<IAMStreamConfig> config;
       camera_pin_->QueryInterface(IID_IAMStreamConfig, config.void_out());
-      BuiltType type(size->width, size->height);
-      EXPECT_EQ(config->SetFormat(&type.type), S_OK);
+      EXPECT_EQ(config->SetFormat(&chosen.type), S_OK);
     }
     graph_->QueryInterface(IID_IMediaControl, control_.void_out());
     if (builder) {
@@ -357,7 +364,11 @@ class Graph {
       ADD_FAILURE() << "grabber or renderer without pins";
       return;
     }
-    EXPECT_EQ(graph_->ConnectDirect(camera_pin_.get(), grab_in.get(), nullptr), S_OK);
+    // The chosen type itself connects the pin when it lacks the image size, as an application
+    // that passes on what it chose does.
+    EXPECT_EQ(graph_->ConnectDirect(camera_pin_.get(), grab_in.get(),
+                                    zero_image_size ? &chosen.type : nullptr),
+              S_OK);
     EXPECT_EQ(graph_->ConnectDirect(grab_out.get(), render_in.get(), nullptr), S_OK);
   }
   ~Graph() {
@@ -385,8 +396,11 @@ class VirtualCameraTest : public ::testing::Test {
     g_plugin = new Plugin;
     wchar_t temp[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, temp);
-    g_plugin->root = fs::path(temp) / ("vantisol-vcam-" + std::to_string(GetCurrentProcessId()));
-    g_plugin->folder = g_plugin->root / "plugin";
+    // Letters outside ASCII and outside the system code page, in both folders the plug-in
+    // searches: every path it reads must survive them.
+    g_plugin->root =
+        fs::path(temp) / (L"vantisol-vid\u00E9o-\u0416-" + std::to_wstring(GetCurrentProcessId()));
+    g_plugin->folder = g_plugin->root / L"Programme Vid\u00E9o \U0001F3A5";
     std::error_code ignored;
     fs::remove_all(g_plugin->root, ignored);  // a leftover of an ended run with the same id
     fs::create_directories(g_plugin->folder);
@@ -563,6 +577,14 @@ TEST_F(VirtualCameraTest, PinAnswersTheFormatContract) {
   no_format.type.cbFormat = 0;
   no_format.type.pbFormat = nullptr;
   EXPECT_EQ(pin->QueryAccept(&no_format.type), S_FALSE);
+  // The log says what each refused block was.
+  const std::string log = NewLog();
+  for (const char* line : {"CVCamStream::CheckMediaType, VIDEOINFOHEADER block of only 87 bytes",
+                           "CVCamStream::CheckMediaType, VIDEOINFOHEADER2 block of 88 bytes, not "
+                           "VIDEOINFOHEADER",
+                           "CVCamStream::CheckMediaType, empty pvi"}) {
+    EXPECT_NE(log.find(line), std::string::npos) << line;
+  }
 
   int count = 0;
   int caps_size = 0;
@@ -706,6 +728,38 @@ TEST_F(VirtualCameraTest, StreamsEverySizeFromTheProducerItStartedOnce) {
   EXPECT_EQ(StartedPids(g_plugin->folder).size(), 1u);
 }
 
+TEST_F(VirtualCameraTest, FormatWithoutAnImageSizeStreamsWholePictures) {
+  {
+    // What the application reads back of the format it set.
+    Com<IBaseFilter> filter;
+    ASSERT_EQ(CreateCamera(filter.out()), S_OK);
+    Com<IPin> pin;
+    ASSERT_EQ(FirstPin(filter.get(), PINDIR_OUTPUT, pin.out()), S_OK);
+    Com<IAMStreamConfig> config;
+    ASSERT_EQ(pin->QueryInterface(IID_IAMStreamConfig, config.void_out()), S_OK);
+    BuiltType zero(960, 540);
+    zero.header.bmiHeader.biSizeImage = 0;
+    zero.type.lSampleSize = 0;
+    ASSERT_EQ(config->SetFormat(&zero.type), S_OK);
+    AM_MEDIA_TYPE* current = nullptr;
+    ASSERT_EQ(config->GetFormat(&current), S_OK);
+    EXPECT_EQ(Header(current)->bmiHeader.biSizeImage, 960u * 540 * 3);
+    EXPECT_EQ(current->lSampleSize, 960u * 540 * 3);
+    FreeType(current);
+  }
+  InstallProducer(g_plugin->folder);
+  Grabber grabber;
+  Graph graph(&grabber, &kSizes[3], false, true);
+  AM_MEDIA_TYPE connected{};
+  ASSERT_EQ(graph.camera_pin()->ConnectionMediaType(&connected), S_OK);
+  EXPECT_EQ(Header(&connected)->bmiHeader.biSizeImage, 960u * 540 * 3);
+  CoTaskMemFree(connected.pbFormat);
+  ASSERT_TRUE(SUCCEEDED(graph.Run()));
+  std::vector<Sample> samples = grabber.TakeProducerFrames(3);
+  ASSERT_EQ(graph.Stop(), S_OK);
+  ExpectProducerStream(samples, kSizes[3]);
+}
+
 TEST_F(VirtualCameraTest, StartsTheProducerFromTheFolderAboveAndRestartsTimesAfterStop) {
   InstallProducer(g_plugin->root);
   Grabber grabber;
@@ -838,10 +892,13 @@ TEST_F(VirtualCameraTest, ServerUnloadsOnlyWhenNothingLivesAndSurvivesManyCycles
   InstallProducer(g_plugin->folder);
   Grabber grabber;
   {
-    // The producer is started before the handle count is taken.
+    // The producer is started, and serving, before the handle count is taken: a first sample
+    // may be the loading picture from before the producer registered, and a cycle started then
+    // would start a second one.
     Graph warm_up(&grabber);
     ASSERT_TRUE(SUCCEEDED(warm_up.Run()));
-    ASSERT_FALSE(grabber.Take(1, std::chrono::seconds(20)).empty());
+    grabber.TakeProducerFrames(1);
+    ASSERT_FALSE(HasFailure());
     warm_up.Stop();
   }
   DWORD handles_before = 0;

@@ -17,6 +17,9 @@ namespace vantisol {
 namespace {
 
 constexpr int kSendIntervalMs = 30000;
+// A server that accepts and never answers would otherwise hold the run, and the program's exit
+// that waits for it, for good.
+constexpr int kPostTimeoutMs = 10000;
 constexpr qint64 kMaxAgeMs = 4 * 60 * 60 * 1000;
 const char kClientIdKey[] = "GAnalytics-cid";
 
@@ -83,6 +86,12 @@ GAnalytics::Private::Private(GAnalytics* analytics, const QString& trackingID, C
   connect(this, &Private::postNextMessage, this, &Private::postMessage);
   connect(&timer_, &QTimer::timeout, this, &Private::postMessage);
   timer_.start(kSendIntervalMs);
+  post_timer_.setSingleShot(true);
+  post_timer_.setInterval(kPostTimeoutMs);
+  // The abort finishes the reply with an error: the hit stays queued as after any failure.
+  connect(&post_timer_, &QTimer::timeout, this, [this] {
+    if (running_) running_->abort();
+  });
 }
 
 GAnalytics::Private::Fields GAnalytics::Private::StandardFields(const QString& type) const {
@@ -133,9 +142,12 @@ void GAnalytics::Private::postMessage() {
   if (network_ == nullptr) network_ = new QNetworkAccessManager(this);
   QNetworkReply* reply = network_->post(request, body);
   connect(reply, &QNetworkReply::finished, this, [this, reply] { postMessageFinished(reply); });
+  running_ = reply;
+  post_timer_.start();
 }
 
 void GAnalytics::Private::postMessageFinished(QNetworkReply* reply) {
+  post_timer_.stop();
   reply->deleteLater();
   const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
   if (status >= 200 && status < 300) {
@@ -190,6 +202,10 @@ void GAnalytics::setSendInterval(int milliseconds) {
 }
 
 bool GAnalytics::isSending() const { return d_->is_sending_; }
+
+int GAnalytics::postTimeout() const { return d_->post_timer_.interval(); }
+
+void GAnalytics::setPostTimeout(int milliseconds) { d_->post_timer_.setInterval(milliseconds); }
 
 void GAnalytics::sendAppView(const QString& screenName, const QVariantMap& customValues) {
   if (d_->log_level_ <= Info) DebugLine(QStringLiteral("AppView: %1").arg(screenName));

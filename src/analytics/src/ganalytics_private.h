@@ -5,6 +5,7 @@
 #include <QNetworkRequest>
 #include <QObject>
 #include <QPair>
+#include <QPointer>
 #include <QQueue>
 #include <QString>
 #include <QTimer>
@@ -41,6 +42,9 @@ class GAnalytics::Private : public QObject {
   QNetworkAccessManager* network_ = nullptr;
   QQueue<Hit> queue_;
   QTimer timer_;
+  // Abandons the running post when it fires.
+  QTimer post_timer_;
+  QPointer<QNetworkReply> running_;
   QNetworkRequest request_;
   LogLevel log_level_ = Error;
   QString tracking_id_;

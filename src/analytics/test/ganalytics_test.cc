@@ -275,6 +275,43 @@ TEST_F(GAnalyticsTest, FailedPostKeepsTheHitAndRetriesWithOneLargerQueueTime) {
   EXPECT_EQ(sending_changes_, (std::vector<bool>{true, false, true, false}));
 }
 
+TEST_F(GAnalyticsTest, UnansweredPostTimesOutKeepsTheHitAndIsSentAgain) {
+  HttpReply silent;
+  silent.hold = true;
+  server_.Script(silent);
+  auto analytics = Make();
+  EXPECT_EQ(analytics->postTimeout(), 10000);
+  analytics->setPostTimeout(300);
+  qInstallMessageHandler(RecordDebugLine);
+  analytics->sendEvent("Lifetime", "Stop");
+  analytics->endSession();
+  Advance(1000);
+  analytics->startSending();
+  // The server holds the first post; its time limit ends the run as a failure would.
+  const bool ended = test::WaitFor([&] { return sending_changes_.size() == 2; }, 20000);
+  qInstallMessageHandler(nullptr);
+  ASSERT_TRUE(ended) << "the run did not end while the server held the post";
+  EXPECT_EQ(sending_changes_, (std::vector<bool>{true, false}));
+  ASSERT_EQ(server_.requests().size(), 1u);
+  ASSERT_EQ(debug_lines.size(), 1u);
+  EXPECT_TRUE(debug_lines[0].startsWith("[Analytics] Error posting message: "));
+
+  // Both hits are still queued, in order, and go out on the next run over a new connection.
+  Advance(30000);
+  analytics->startSending();
+  ASSERT_TRUE(WaitForRun(3));
+  ASSERT_EQ(server_.requests().size(), 3u);
+  EXPECT_EQ(server_.requests()[1].connection, 2);
+  Fields first = Sent(0);
+  Fields retry = Sent(1);
+  EXPECT_EQ(Value(retry, "qt"), "31000");
+  first.removeLast();
+  retry.removeLast();
+  EXPECT_EQ(retry, first);
+  EXPECT_EQ(Value(Sent(2), "sc"), "end");
+  EXPECT_EQ(sending_changes_, (std::vector<bool>{true, false, true, false}));
+}
+
 TEST_F(GAnalyticsTest, UnreachableEndpointEndsTheRun) {
   UseEndpoint(QStringLiteral("http://127.0.0.1:%1/collect").arg(test::ClosedPort()));
   auto analytics = Make();

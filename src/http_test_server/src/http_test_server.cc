@@ -5,6 +5,7 @@
 #include <QHostAddress>
 #include <QTcpSocket>
 #include <QThread>
+#include <algorithm>
 
 namespace vantisol::test {
 
@@ -41,12 +42,14 @@ void HttpTestServer::Accept() {
     connect(socket, &QTcpSocket::readyRead, this, [this, socket] { Read(socket); });
     connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
       pending_.erase(socket);
+      held_.erase(std::remove(held_.begin(), held_.end(), socket), held_.end());
       socket->deleteLater();
     });
   }
 }
 
 void HttpTestServer::Read(QTcpSocket* socket) {
+  if (std::find(held_.begin(), held_.end(), socket) != held_.end()) return;
   auto found = pending_.find(socket);
   if (found == pending_.end()) return;
   QByteArray& buffer = found->second.second;
@@ -81,6 +84,11 @@ void HttpTestServer::Read(QTcpSocket* socket) {
     if (!script_.empty()) {
       reply = script_.front();
       script_.pop_front();
+    }
+    if (reply.hold) {
+      held_.push_back(socket);
+      emit RequestReceived();
+      return;
     }
     Answer(socket, reply);
     emit RequestReceived();

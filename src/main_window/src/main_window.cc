@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <QVariantMap>
 #include <stdexcept>
+#include <typeinfo>
 
 #include "main_window/advanced_settings_widget.h"
 #include "main_window/calib_widget.h"
@@ -40,17 +41,20 @@ const char kMajor[] = "2";
 const char kMinor[] = "6";
 const char kPatch[] = "3";
 const char kHelpPage[] = "https://vantisol.example/help";
+// Stopping waits this long at most for analytics to finish sending.
+constexpr int kQuitWaitMs = 5000;
 
 QString ProgramFolder() { return QCoreApplication::applicationDirPath(); }
 
 QString DefaultBackgroundPath() { return ProgramFolder() + "/background.jpg"; }
 
+// `message` is rich text.
 QString FatalText(const QString& message) {
   return QString(
              "<p style=\"font-family:'levenim MT'; font-size:14px;\"> Vantisol has to terminate:"
              "<br><br>%1.<br><br>Please have a look at our <a href=\"%2\"><span "
              "style=\"color:#00aeef; font-weight:bold;\">support page</span></a> for help.</p>")
-      .arg(message.toHtmlEscaped(), QString::fromLatin1(kHelpPage));
+      .arg(message, QString::fromLatin1(kHelpPage));
 }
 
 }  // namespace
@@ -256,7 +260,7 @@ void MainWindow::InitSettings(const StoredSettings& stored) {
   const QString default_background = DefaultBackgroundPath();
   const QString& background = stored.background_path;
   if (!pipeline->SetBackground(background.toStdString())) {
-    DisplayError("Could not set background: " + background, false);
+    ReportError("Could not set background: " + background, ErrorText::kOutside, false);
     pipeline->SetBackground(default_background.toStdString());
     QSettings().setValue("background_path", default_background);
   }
@@ -320,7 +324,7 @@ void MainWindow::SelectBackground() {
                                                     "Image Files (*.png *.jpg *.bmp)");
   if (file.isEmpty()) return;
   if (!pipeline_->SetBackground(file.toStdString())) {
-    DisplayError("Could not set background: " + file, false);
+    ReportError("Could not set background: " + file, ErrorText::kOutside, false);
     return;
   }
   QSettings().setValue("background_path", file);
@@ -431,7 +435,7 @@ void MainWindow::initializeGL() {
   if (!IsGlVersionSufficient(ParseGlVersion(version))) {
     const QString message = "OpenGL 4.3 or higher required. Graphics Card: " + combined;
     LOG(ERROR) << message.toStdString();
-    DisplayError(message, true);
+    ReportError(message, ErrorText::kOutside, true);
     return;
   }
   pipeline_->SetSharedContext();
@@ -439,7 +443,7 @@ void MainWindow::initializeGL() {
   try {
     pipeline_->InitializeOpenglContext();
   } catch (const std::exception& error) {
-    DisplayError(QString::fromStdString(error.what()), true);
+    ReportException(error);
   }
 }
 
@@ -458,7 +462,7 @@ void MainWindow::SetSize(QSize resolution) {
     letterbox_layout_->UpdateAspectRatio(resolution);
     pipeline_->RunWithSize(Size{resolution.width(), resolution.height()}, false);
   } catch (const std::exception& error) {
-    DisplayError(QString::fromStdString(error.what()), true);
+    ReportException(error);
   }
 }
 
@@ -516,12 +520,26 @@ void MainWindow::Stop() {
   });
   // Nothing left to send: no change will come.
   if (!analytics_.isSending()) QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+  // A collection server that never finishes must not keep a hidden program alive.
+  QTimer::singleShot(kQuitWaitMs, this, [] { QCoreApplication::quit(); });
 }
 
 void MainWindow::DisplayError(QString message, bool fatal) {
+  ReportError(message, ErrorText::kRich, fatal);
+}
+
+void MainWindow::ReportException(const std::exception& error) {
+  const bool own = typeid(error) == typeid(std::runtime_error);
+  ReportError(QString::fromStdString(error.what()), own ? ErrorText::kRich : ErrorText::kOutside,
+              true);
+}
+
+void MainWindow::ReportError(const QString& message, ErrorText kind, bool fatal) {
   analytics_.sendException(message, fatal);
   if (!fatal) {
-    QMessageBox::critical(this, "Error", message, QMessageBox::Ok);
+    QMessageBox box(QMessageBox::Critical, "Error", message, QMessageBox::Ok, this);
+    if (kind == ErrorText::kOutside) box.setTextFormat(Qt::PlainText);
+    box.exec();
     return;
   }
   LOG(ERROR) << "Critical Error: " << message.toStdString();
@@ -529,7 +547,10 @@ void MainWindow::DisplayError(QString message, bool fatal) {
   // say) only reaches analytics.
   if (stopping_) return;
   stopping_ = true;
-  QMessageBox::critical(this, "Critical Error", FatalText(message), QMessageBox::Ok);
+  const QString rich = kind == ErrorText::kOutside ? message.toHtmlEscaped() : message;
+  QMessageBox box(QMessageBox::Critical, "Critical Error", FatalText(rich), QMessageBox::Ok, this);
+  box.setTextFormat(Qt::RichText);
+  box.exec();
   Stop();
 }
 

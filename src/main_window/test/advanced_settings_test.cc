@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <QAbstractButton>
 #include <QDir>
 #include <QObject>
 #include <memory>
@@ -152,6 +153,48 @@ TEST_F(RunningPipelineTest, EverySwitchReachesItsObject) {
     auto tracker = pipeline_.face_tracker();
     EXPECT_FLOAT_EQ(tracker->base_template_->scale_[0], 1.0f);
     EXPECT_FLOAT_EQ(tracker->base_template_->scale_[1], 1.0f);
+  }
+}
+
+// The panel's exclusive and dependent controls, each way: the other button of a mode pair goes
+// off and the renderer takes the clicked mode; "Auto" greys out the manual threshold and back.
+TEST_F(RunningPipelineTest, TiedControlsFollowInEachDirection) {
+  AdvancedSettingsWidget panel(&pipeline_);
+  struct ModePair {
+    const char* name;
+    QAbstractButton* clicked;
+    QAbstractButton* other;
+    int Renderer::*member;
+    int mode;
+  };
+  const ModePair pairs[] = {
+      {"depthmap texture", panel.depthmap_texture_button, panel.depthmap_geometry_button,
+       &Renderer::depthmap_mode_, 1},
+      {"depthmap geometry", panel.depthmap_geometry_button, panel.depthmap_texture_button,
+       &Renderer::depthmap_mode_, 0},
+      {"mesh geometry", panel.mesh_geometry_button, panel.mesh_texture_button,
+       &Renderer::render_mode_, 0},
+      {"mesh texture", panel.mesh_texture_button, panel.mesh_geometry_button,
+       &Renderer::render_mode_, 1},
+  };
+  for (const ModePair& pair : pairs) {
+    SCOPED_TRACE(pair.name);
+    pair.clicked->click();
+    EXPECT_TRUE(pair.clicked->isChecked());
+    EXPECT_FALSE(pair.other->isChecked());
+    EXPECT_EQ(Read(pair.member), pair.mode);
+  }
+
+  const QWidget* manual[] = {panel.bg_thresh_slider, panel.bg_thresh_min_label,
+                             panel.bg_thresh_max_label};
+  panel.bg_thresh_slider->setValue(1700);
+  for (const bool automatic : {false, true}) {
+    SCOPED_TRACE(automatic ? "Auto on" : "Auto off");
+    panel.bg_thresh_auto_checkbox->setChecked(automatic);
+    for (const QWidget* widget : manual) {
+      EXPECT_EQ(widget->isEnabled(), !automatic) << widget->objectName().toStdString();
+    }
+    EXPECT_EQ(pipeline_.settings().bg_thresh, automatic ? -1 : 1700);
   }
 }
 

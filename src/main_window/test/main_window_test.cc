@@ -7,13 +7,17 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QKeyEvent>
 #include <QPointer>
 #include <QSettings>
+#include <QTimer>
 #include <algorithm>
 #include <array>
+#include <functional>
 #include <memory>
 
 #include "face_tracking/face_tracker.h"
@@ -72,7 +76,20 @@ class MainWindowTest : public ::testing::Test {
     QSettings().setValue("background_path", VANTISOL_BACKGROUND);
   }
 
-  void TearDown() override { window_.reset(); }
+  void TearDown() override {
+    window_.reset();
+    unsetenv("VANTISOL_REGISTRY");
+  }
+
+  // Runs the application's event loop until the program quits, for at most `limit_ms`; returns
+  // the exit code (2 when the limit ended it).
+  static int RunUntilQuit(int limit_ms) {
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, [] { QCoreApplication::exit(2); });
+    limit.start(limit_ms);
+    return QApplication::exec();
+  }
 
   MainWindow* Start() {
     window_.reset();
@@ -206,6 +223,122 @@ TEST_F(MainWindowTest, BlurAndReplacementExcludeEachOtherAndPersist) {
   EXPECT_EQ(window->gaze_correction_slider_->value(), 44);
   EXPECT_TRUE(window->gaze_correction_slider_->isVisible());
   EXPECT_EQ(window->advanced_settings()->gaze_rotate_eyes_slider->value(), 44);
+}
+
+// Every rule that ties one control of the window to another, checked in each direction: the
+// state before, one user action, and what must hold after it.
+TEST_F(MainWindowTest, TiedControlsFollowInEachDirection) {
+  QSettings().setValue("show_welcome", false);
+  MainWindow* w = Start();
+  VantisolPipeline* pipeline = w->pipeline();
+  const auto on = [](QAbstractButton* button) {
+    if (!button->isChecked()) button->click();
+  };
+  const auto off = [](QAbstractButton* button) {
+    if (button->isChecked()) button->click();
+  };
+  struct Rule {
+    const char* name;
+    std::function<void()> before;
+    std::function<void()> action;
+    std::function<void()> after;
+  };
+  const Rule rules[] = {
+      {"blur on switches replacement off", [&] { on(w->background_replacement_button_); },
+       [&] { w->background_blur_button_->click(); },
+       [&] {
+         EXPECT_FALSE(w->background_replacement_button_->isChecked());
+         EXPECT_FALSE(Stored("enable_background_replacement").toBool());
+         EXPECT_TRUE(Stored("enable_background_blur").toBool());
+         EXPECT_EQ(pipeline->background_mode(), 1);
+         EXPECT_FALSE(w->background_replacement_settings_button->isVisible());
+         EXPECT_TRUE(w->blur_slider_->isVisible());
+       }},
+      {"replacement on switches blur off", [&] { on(w->background_blur_button_); },
+       [&] { w->background_replacement_button_->click(); },
+       [&] {
+         EXPECT_FALSE(w->background_blur_button_->isChecked());
+         EXPECT_FALSE(Stored("enable_background_blur").toBool());
+         EXPECT_TRUE(Stored("enable_background_replacement").toBool());
+         EXPECT_EQ(pipeline->background_mode(), 2);
+         EXPECT_FALSE(w->blur_slider_->isVisible());
+         EXPECT_TRUE(w->background_replacement_settings_button->isVisible());
+       }},
+      {"blur off ends blur", [&] { on(w->background_blur_button_); },
+       [&] { w->background_blur_button_->click(); },
+       [&] {
+         EXPECT_EQ(pipeline->background_mode(), 0);
+         EXPECT_FALSE(w->blur_slider_->isVisible());
+         EXPECT_FALSE(w->background_replacement_button_->isChecked());
+       }},
+      {"replacement off ends replacement", [&] { on(w->background_replacement_button_); },
+       [&] { w->background_replacement_button_->click(); },
+       [&] {
+         EXPECT_EQ(pipeline->background_mode(), 0);
+         EXPECT_FALSE(w->background_replacement_settings_button->isVisible());
+         EXPECT_FALSE(w->background_blur_button_->isChecked());
+       }},
+      {"undistortion on shows its slider", [&] { off(w->face_undistortion_button_); },
+       [&] { w->face_undistortion_button_->click(); },
+       [&] { EXPECT_TRUE(w->face_undistortion_slider_->isVisible()); }},
+      {"undistortion off hides its slider", [&] { on(w->face_undistortion_button_); },
+       [&] { w->face_undistortion_button_->click(); },
+       [&] { EXPECT_FALSE(w->face_undistortion_slider_->isVisible()); }},
+      {"gaze on shows its slider", [&] { off(w->gaze_correction_button_); },
+       [&] { w->gaze_correction_button_->click(); },
+       [&] { EXPECT_TRUE(w->gaze_correction_slider_->isVisible()); }},
+      {"gaze off hides its slider", [&] { on(w->gaze_correction_button_); },
+       [&] { w->gaze_correction_button_->click(); },
+       [&] { EXPECT_FALSE(w->gaze_correction_slider_->isVisible()); }},
+      {"preview off disables calibration", [&] { on(w->video_preview_button_); },
+       [&] { w->video_preview_button_->click(); },
+       [&] { EXPECT_FALSE(w->calib_button_->isEnabled()); }},
+      {"preview on enables calibration", [&] { off(w->video_preview_button_); },
+       [&] { w->video_preview_button_->click(); },
+       [&] { EXPECT_TRUE(w->calib_button_->isEnabled()); }},
+      {"gaze amount up reaches both rotations", [&] { w->gaze_correction_slider_->setValue(10); },
+       [&] { w->gaze_correction_slider_->setValue(50); },
+       [&] {
+         EXPECT_EQ(w->advanced_settings()->gaze_rotate_face_slider->value(), 50);
+         EXPECT_EQ(w->advanced_settings()->gaze_rotate_eyes_slider->value(), 50);
+       }},
+      {"gaze amount down reaches both rotations", [&] { w->gaze_correction_slider_->setValue(50); },
+       [&] { w->gaze_correction_slider_->setValue(10); },
+       [&] {
+         EXPECT_EQ(w->advanced_settings()->gaze_rotate_face_slider->value(), 10);
+         EXPECT_EQ(w->advanced_settings()->gaze_rotate_eyes_slider->value(), 10);
+       }},
+  };
+  for (const Rule& rule : rules) {
+    SCOPED_TRACE(rule.name);
+    rule.before();
+    rule.action();
+    QApplication::processEvents();
+    rule.after();
+  }
+}
+
+TEST_F(MainWindowTest, FollowersTakeTheirButtonsStoredStateAtStart) {
+  QSettings().setValue("show_welcome", false);
+  for (const bool stored : {true, false}) {
+    SCOPED_TRACE(stored ? "stored on" : "stored off");
+    QSettings().setValue("enable_background_blur", stored);
+    QSettings().setValue("enable_background_replacement", false);
+    QSettings().setValue("enable_face_undistortion", stored);
+    QSettings().setValue("enable_gaze_correction", !stored);
+    QSettings().setValue("enable_preview", stored);
+    MainWindow* w = Start();
+    EXPECT_EQ(w->blur_slider_->isVisible(), stored);
+    EXPECT_FALSE(w->background_replacement_settings_button->isVisible());
+    EXPECT_EQ(w->face_undistortion_slider_->isVisible(), stored);
+    EXPECT_EQ(w->gaze_correction_slider_->isVisible(), !stored);
+    EXPECT_EQ(w->calib_button_->isEnabled(), stored);
+    QSettings().setValue("enable_background_blur", false);
+    QSettings().setValue("enable_background_replacement", stored);
+    w = Start();
+    EXPECT_FALSE(w->blur_slider_->isVisible());
+    EXPECT_EQ(w->background_replacement_settings_button->isVisible(), stored);
+  }
 }
 
 TEST_F(MainWindowTest, StoredValuesAreReadWithQtsConversions) {
@@ -428,6 +561,74 @@ TEST_F(MainWindowTest, ResetRebuildsTheWindowFromTheStore) {
   ASSERT_NE(second->plugin_interface(), nullptr);
   EXPECT_TRUE(second->pipeline()->face_undistortion());
   EXPECT_TRUE(second->isVisible());
+}
+
+TEST_F(MainWindowTest, FatalBoxShowsTheSystemsRichTextAsText) {
+  QSettings().setValue("show_welcome", false);
+  // A store without the camera runtime: no camera is found.
+  QFile registry(QString::fromStdString(folder_.str()) + "/empty_registry.txt");
+  ASSERT_TRUE(registry.open(QIODevice::WriteOnly));
+  registry.close();
+  setenv("VANTISOL_REGISTRY", registry.fileName().toUtf8().constData(), 1);
+  BoxCloser closer;
+  Start();
+  ASSERT_TRUE(WaitFor([&] { return !closer.shown().isEmpty(); }, 20000)) << "no box opened";
+  ASSERT_TRUE(closer.boxes().value(0).startsWith("Critical Error|"));
+  const test::ShownText shown = closer.shown().value(0);
+  EXPECT_TRUE(shown.plain.contains(
+      "Could not find any cameras. Make sure you have a compatible Intel Realsense Camera as well "
+      "as the newest runtime installed.\n\nMore help on vantisol.example.."))
+      << shown.plain.toStdString();
+  EXPECT_TRUE(shown.plain.contains("Please have a look at our support page for help."))
+      << shown.plain.toStdString();
+  for (const char* source : {"<", ">", "&lt;", "&amp;", "href"}) {
+    EXPECT_FALSE(shown.plain.contains(source)) << source << " in " << shown.plain.toStdString();
+  }
+  EXPECT_EQ(shown.links,
+            (QStringList{"https://vantisol.example/cameras", "https://vantisol.example/runtime",
+                         "https://vantisol.example/help", "https://vantisol.example/help"}));
+  EXPECT_EQ(closer.shown().size(), 1);
+  // Closing the box stops the program.
+  EXPECT_EQ(RunUntilQuit(30000), 0) << "the program did not end after the box";
+  window_.reset();
+}
+
+TEST_F(MainWindowTest, ErrorBoxShowsAPathAsItReads) {
+  QSettings().setValue("show_welcome", false);
+  const QString path = QString::fromStdString(folder_.str()) + "/<b>absent</b> & <br>.jpg";
+  QSettings().setValue("background_path", path);
+  BoxCloser closer;
+  Start();
+  ASSERT_TRUE(WaitFor([&] { return !closer.shown().isEmpty(); }, 20000)) << "no box opened";
+  EXPECT_EQ(closer.boxes().value(0), "Error|Could not set background: " + path);
+  EXPECT_EQ(closer.shown().value(0).plain, "Could not set background: " + path);
+  EXPECT_TRUE(closer.shown().value(0).links.isEmpty());
+}
+
+TEST_F(MainWindowTest, StoppingEndsWithinItsBoundWhileAPostHangs) {
+  QSettings().setValue("show_welcome", false);
+  MainWindow* window = Start();
+  // The start-up hits go out first.
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        window->analytics()->startSending();
+        return Describe(Hits(server_)).contains("Camera/Start with Resolution/1280x720") &&
+               !window->analytics()->isSending();
+      },
+      20000))
+      << "the start-up hits were not sent";
+  test::HttpReply silent;
+  silent.hold = true;
+  server_.SetDefaultReply(silent);
+  // Longer than the test waits: only the bound on stopping can end the program.
+  window->analytics()->setPostTimeout(10 * 60 * 1000);
+  const size_t before = Hits(server_).size();
+  window->close();
+  EXPECT_FALSE(window->isVisible());
+  EXPECT_EQ(RunUntilQuit(30000), 0) << "the program still waited for the held post";
+  EXPECT_GT(Hits(server_).size(), before) << "the stop's post did not reach the server";
+  EXPECT_TRUE(window->analytics()->isSending());
+  window_.reset();
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
-// The program as separate processes under this X display: start-up reports and window, the single
-// instance, a capture failure's one error box, the virtual camera's client starting and feeding on
-// the program, the tray while a client is attached, and the exported GPU-preference values.
+// The program as separate processes under this X display: start-up reports and window, stopping
+// while the collection server hangs, the single instance, a capture failure's one error box, the
+// virtual camera's client starting and feeding on the program, the tray while a client is attached,
+// and the exported GPU-preference values.
 
 #include <elf.h>
 #include <gtest/gtest.h>
@@ -193,6 +194,24 @@ TEST_F(ProgramTest, StartUpReportsInOrderAndShowsTheWindow) {
   const QStringList described = Described();
   EXPECT_EQ(described.mid(described.size() - 2), (QStringList{"Lifetime/Stop/", "session:end"}));
   EXPECT_FALSE(Log().contains("Tray message"));
+}
+
+TEST_F(ProgramTest, StoppingEndsWhileTheCollectionServerHoldsAPost) {
+  Store("show_welcome", false);
+  // The server accepts every request and never answers.
+  test::HttpReply silent;
+  silent.hold = true;
+  server_.SetDefaultReply(silent);
+  QProcess* program = StartProgram();
+  ASSERT_TRUE(
+      WaitFor([&] { return windows_.Find(kTitle, program->processId()).size() == 1; }, 30000))
+      << "no window";
+  ASSERT_TRUE(WaitFor([&] { return !Hits(server_).empty(); }, 20000)) << "no post arrived";
+  windows_.Close(windows_.Find(kTitle, program->processId()).front());
+  ASSERT_TRUE(WaitForExit(program, 30000)) << "the program did not end while its post was held\n"
+                                           << Log().right(2000).toStdString();
+  EXPECT_EQ(program->exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(program->exitCode(), 0);
 }
 
 TEST_F(ProgramTest, SecondInstanceShowsOneBoxAndLeavesTheFirstRunning) {

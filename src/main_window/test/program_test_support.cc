@@ -3,7 +3,11 @@
 #include <easylogging++.h>
 
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextFragment>
 #include <QWidget>
 #include <atomic>
 
@@ -74,6 +78,36 @@ int LogRecorder::Count(const QString& text) const {
   return count;
 }
 
+ShownText Shown(const QMessageBox& box) {
+  ShownText shown;
+  const auto* label = box.findChild<QLabel*>("qt_msgbox_label");
+  if (label == nullptr) return shown;
+  const bool rich = label->textFormat() == Qt::RichText ||
+                    (label->textFormat() == Qt::AutoText && Qt::mightBeRichText(label->text()));
+  QTextDocument document;
+  if (rich) {
+    document.setHtml(label->text());
+  } else {
+    document.setPlainText(label->text());
+  }
+  shown.plain = document.toPlainText();
+  const bool clickable =
+      label->openExternalLinks() && (label->textInteractionFlags() & Qt::LinksAccessibleByMouse);
+  if (!rich || !clickable) return shown;
+  // An anchor may span several fragments (styled parts of its label): one link each.
+  QString previous;
+  for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+    for (auto fragment = block.begin(); !fragment.atEnd(); ++fragment) {
+      const QTextCharFormat format = fragment.fragment().charFormat();
+      const QString href = format.isAnchor() ? format.anchorHref() : QString();
+      if (!href.isEmpty() && href != previous) shown.links << href;
+      previous = href;
+    }
+    previous.clear();
+  }
+  return shown;
+}
+
 BoxCloser::BoxCloser() {
   timer_.setInterval(50);
   QObject::connect(&timer_, &QTimer::timeout, [this] {
@@ -81,6 +115,7 @@ BoxCloser::BoxCloser() {
     if (modal == nullptr) return;
     if (auto* box = qobject_cast<QMessageBox*>(modal)) {
       boxes_ << box->windowTitle() + "|" + box->text();
+      shown_ << Shown(*box);
     } else {
       boxes_ << modal->windowTitle() + "|";
     }

@@ -14,6 +14,8 @@
 
 #include "http_test_server/http_test_server.h"
 
+class QMessageBox;
+
 namespace vantisol::test {
 
 // One measurement-protocol hit: its fields by name.
@@ -40,15 +42,26 @@ class LogRecorder {
   std::string id_;
 };
 
-// Closes every modal box that opens while it lives and records "title|text" of each.
+// What a message box shows its user: the text as read on screen, and the targets of the links
+// that can be clicked (none when the text is not rendered as rich text or links are inert).
+struct ShownText {
+  QString plain;
+  QStringList links;
+};
+ShownText Shown(const QMessageBox& box);
+
+// Closes every modal box that opens while it lives and records "title|text" of each, and what
+// each message box showed.
 class BoxCloser {
  public:
   BoxCloser();
   const QStringList& boxes() const { return boxes_; }
+  const QList<ShownText>& shown() const { return shown_; }
 
  private:
   QTimer timer_;
   QStringList boxes_;
+  QList<ShownText> shown_;
 };
 
 }  // namespace vantisol::test

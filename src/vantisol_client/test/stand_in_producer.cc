@@ -17,30 +17,17 @@
 #include <windows.h>
 #else
 #include <unistd.h>
-
-#include <climits>
 #endif
 
 #include "frame_pattern.h"
 #include "utils/logging.h"
 #include "utils/path.h"
+#include "utils/process.h"
 #include "utils/shared_memory_image.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::string OwnFileName() {
-#if defined(_WIN32)
-  char name[MAX_PATH];
-  const DWORD length = GetModuleFileNameA(nullptr, name, MAX_PATH);
-  return std::string(name, length < MAX_PATH ? length : 0);
-#else
-  char name[PATH_MAX];
-  const ssize_t length = readlink("/proc/self/exe", name, sizeof(name) - 1);
-  return length > 0 ? std::string(name, static_cast<size_t>(length)) : std::string();
-#endif
-}
 
 long ProcessId() {
 #if defined(_WIN32)
@@ -51,9 +38,14 @@ long ProcessId() {
 }
 
 void NoteStart() {
-  const vantisol::path note =
-      vantisol::path(OwnFileName()).parent_path() / vantisol::path("vantisol_started.txt");
-  if (FILE* file = std::fopen(note.str().c_str(), "a")) {
+  const vantisol::path note = vantisol::path(vantisol::utils::ModuleFilePath()).parent_path() /
+                              vantisol::path("vantisol_started.txt");
+#if defined(_WIN32)
+  FILE* file = _wfopen(note.wstr().c_str(), L"a");
+#else
+  FILE* file = std::fopen(note.str().c_str(), "a");
+#endif
+  if (file != nullptr) {
     std::fprintf(file, "%ld\n", ProcessId());
     std::fclose(file);
   }

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -18,6 +19,7 @@
 #include "frame_pattern.h"
 #include "test_folder.h"
 #include "utils/logging.h"
+#include "utils/shared_memory_image.h"
 
 namespace vantisol {
 namespace {
@@ -306,6 +308,38 @@ TEST_F(VantisolClientTest, NeverWritesOrReadsPastTheSample) {
   std::vector<unsigned char> short_sample(bytes / 2 + 4096, 0x5A);
   EXPECT_TRUE(client.FillBuffer(short_sample.data(), static_cast<long>(bytes / 2), &start, &end));
   for (size_t i = bytes / 2; i < short_sample.size(); ++i) ASSERT_EQ(short_sample[i], 0x5A) << i;
+  EXPECT_TRUE(client.StopThread());
+}
+
+// The program's side played by the test itself: a header whose size has no data block (a
+// negative width) leaves nothing to copy, and the sample shows the loading picture instead of the
+// bytes its buffer held, before and after the first frame.
+TEST_F(VantisolClientTest, UnmappableDataShowsTheLoadingPictureNotTheOldBuffer) {
+  InstallPicture();
+  SharedMemoryImage server(false);
+  VantisolClient client{path(plugin_)};
+  client.set_resolution({1280, 720});
+  ASSERT_TRUE(client.StartThread());
+  EXPECT_FALSE(Contains(LogCapture::Take(), "Started server process"));
+  auto publish = [&](int width, unsigned char value) {
+    SharedMemoryImage::LockedImage image = server.Lock();
+    image.header()->width = width;
+    if (width > 0) {
+      void* data = image.data();
+      ASSERT_NE(data, nullptr);
+      std::memset(data, value, image.Bytes());
+    }
+    image.set_new_frame(true);
+  };
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round == 0 ? "before the first frame" : "after a frame");
+    publish(-1, 0);
+    ExpectLoadingPicture(Fill(&client).bytes, 1280, 720);
+    // Still unreadable, nothing new: the repeat shows the loading picture too.
+    ExpectLoadingPicture(Fill(&client).bytes, 1280, 720);
+    publish(1280, 0x11);
+    EXPECT_EQ(Fill(&client).bytes, std::vector<unsigned char>(1280 * 720 * 3, 0x11));
+  }
   EXPECT_TRUE(client.StopThread());
 }
 

@@ -16,6 +16,7 @@
 #include "pipeline_test_support.h"
 #include "test_folder.h"
 #include "vantisol_pipeline/vantisol_pipeline.h"
+#include "watchdog.h"
 
 namespace vantisol {
 namespace {
@@ -132,6 +133,41 @@ TEST(PipelineTest, NoFrameIsPublishedWhileAHandleLives) {
   }
   EXPECT_TRUE(rig.WaitForOutputs(before + 1)) << "the frame never came out after the handle";
   feeding.wait();
+}
+
+// Frames queue up back to back, as they do whenever rendering is slower than the camera: a
+// setting or accessor from the window must wait only for the frame in flight, not for a run of
+// them (a plain mutex lets the render thread take it again first, frame after frame).
+TEST(PipelineTest, WindowCallsWaitOnlyForTheFrameInFlight) {
+  const auto frames = test::CaptureFrames(1, false, 2);
+  ASSERT_EQ(frames.size(), 1u);
+  PipelineRig rig({320, 240});
+  std::atomic<int> started{0};
+  rig.pipeline->SetStageProbe([&](const char* stage, const ImageData&) {
+    if (std::string(stage) != "start") return;
+    ++started;
+    std::this_thread::sleep_for(20ms);
+  });
+  std::atomic<bool> feeding{true};
+  auto feeder = std::async(std::launch::async, [&] {
+    while (feeding) rig.camera->frame_signal_(frames[0].frame);
+  });
+  ASSERT_TRUE(rig.WaitForOutputs(2)) << "no frames while feeding";
+  int most = 0;
+  for (int call = 0; call < 20; ++call) {
+    const int before = started;
+    if (call % 2) {
+      rig.pipeline->SetBlurAmount(3 + call);
+    } else {
+      EXPECT_NE(rig.pipeline->renderer(), nullptr);
+    }
+    most = std::max(most, started - before);
+  }
+  feeding = false;
+  rig.pipeline->SetStageProbe(nullptr);
+  ASSERT_EQ(feeder.wait_for(test::kWaitLimit), std::future_status::ready) << "feeder stuck";
+  EXPECT_LE(most, 1) << "a window call waited while whole frames were rendered";
+  EXPECT_EQ(rig.pipeline->settings().blur_amount, 22);
 }
 
 TEST(PipelineTest, HandShakeReturnsWithTheResourcesBuilt) {

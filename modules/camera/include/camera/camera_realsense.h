@@ -10,22 +10,9 @@
 
 #include "camera/camera.h"
 #include "camera/internal_camera.h"
+#include "utils/ticket_lock.h"
 
 namespace vantisol {
-
-// First come, first served: callers are let in strictly in the order they asked.
-class TicketLock {
- public:
-  void Take();
-  void Release();
-  uint32_t tickets_issued();
-
- private:
-  std::condition_variable condition_;
-  std::mutex mutex_;
-  uint32_t next_ticket_ = 0;
-  uint32_t serving_ = 0;
-};
 
 // The InternalCamera behind the ticket lock; a handle holds one ticket.
 class GuardedInternalCamera {

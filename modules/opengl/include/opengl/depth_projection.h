@@ -4,9 +4,9 @@
 
 #include <memory>
 
-#include "opengl/drawing_3d.h"
-#include "opengl/shader.h"
+#include "opengl/shader_interface.h"
 #include "opengl/texture.h"
+#include "utils/camera_image.h"
 
 namespace vantisol {
 
@@ -24,13 +24,12 @@ class DepthProjection {
                Calibration& target_calibration, Texture& depth_texture_target);
 
  private:
-  gl::GLuint framebuffer_ = 0;
-  gl::GLuint depth_renderbuffer_ = 0;
-  Shader shader_;
-  Size source_size_;
-  Size target_size_;
-  std::unique_ptr<GridMesh> grid_mesh_;
-  bool initialized_ = false;
+  // Covers the target with the source's triangles, keeping the nearest depth per pixel.
+  std::unique_ptr<ShaderInterface> rasterizer_;
+  // Writes the nearest depths into the target and makes the nearest-depth image empty again.
+  std::unique_ptr<ShaderInterface> resolver_;
+  // The nearest depth of each target pixel in millimetres; all ones where nothing landed.
+  Texture nearest_depth_{Image::Format::kGray32};
 };
 
 // 3x3 row-major calibration arrays as matrices.

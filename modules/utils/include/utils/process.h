@@ -9,4 +9,8 @@ namespace vantisol::utils {
 // False when the system refuses to start it.
 bool StartProcess(const std::string& file_name);
 
+// The full file name (UTF-8) of the executable or library whose code holds `address`, or of the
+// running executable when it is null; empty when the system cannot tell.
+std::string ModuleFilePath(const void* address = nullptr);
+
 }  // namespace vantisol::utils

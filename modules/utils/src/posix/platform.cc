@@ -3,9 +3,11 @@
 
 #include "platform.h"
 
+#include <dlfcn.h>
 #include <errno.h>
 #include <limits.h>
 #include <pwd.h>
+#include <sys/auxv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +18,7 @@
 #include <vector>
 
 #include "utils/path.h"
+#include "utils/process.h"
 
 namespace vantisol::platform {
 
@@ -31,12 +34,7 @@ std::string RoamingAppDataFolder() {
   return std::string(home) + "/.local/share";
 }
 
-std::string ExecutableFilePath() {
-  std::vector<char> buffer(PATH_MAX);
-  const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
-  if (length <= 0) return {};
-  return std::string(buffer.data(), static_cast<size_t>(length));
-}
+std::string ExecutableFilePath() { return utils::ModuleFilePath(nullptr); }
 
 std::string FullPath(const std::string& text) {
   if (!text.empty() && text[0] == '/') return text;
@@ -81,3 +79,27 @@ bool RenameFile(const std::string& from, const std::string& to) {
 }
 
 }  // namespace vantisol::platform
+
+namespace vantisol::utils {
+
+std::string ModuleFilePath(const void* address) {
+  if (address == nullptr) {
+    std::vector<char> buffer(PATH_MAX);
+    const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+    if (length <= 0) return {};
+    return std::string(buffer.data(), static_cast<size_t>(length));
+  }
+  Dl_info info{};
+  if (dladdr(address, &info) == 0 || info.dli_fname == nullptr) return {};
+  // The executable itself is named as it was started (possibly relative, or found on PATH).
+  Dl_info program{};
+  if (dladdr(reinterpret_cast<const void*>(getauxval(AT_PHDR)), &program) != 0 &&
+      program.dli_fbase == info.dli_fbase) {
+    return ModuleFilePath(nullptr);
+  }
+  std::vector<char> resolved(PATH_MAX);
+  if (realpath(info.dli_fname, resolved.data()) == nullptr) return {};
+  return resolved.data();
+}
+
+}  // namespace vantisol::utils

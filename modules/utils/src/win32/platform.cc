@@ -13,6 +13,7 @@
 #include <string>
 
 #include "utils/path.h"
+#include "utils/process.h"
 
 namespace vantisol::platform {
 
@@ -30,11 +31,7 @@ std::string RoamingAppDataFolder() {
   return result;
 }
 
-std::string ExecutableFilePath() {
-  char buffer[kMaxPath];
-  const DWORD length = GetModuleFileNameA(nullptr, buffer, kMaxPath);
-  return std::string(buffer, length < kMaxPath ? length : 0);
-}
+std::string ExecutableFilePath() { return utils::ModuleFilePath(nullptr); }
 
 std::string FullPath(const std::string& text) {
   wchar_t buffer[kMaxPath];
@@ -72,3 +69,31 @@ bool RenameFile(const std::string& from, const std::string& to) {
 }
 
 }  // namespace vantisol::platform
+
+namespace vantisol::utils {
+
+// The wide query: the narrow one answers in the system code page, which is not UTF-8 and loses
+// letters outside it.
+std::string ModuleFilePath(const void* address) {
+  HMODULE module = nullptr;
+  if (address != nullptr && !GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                                    GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                                static_cast<LPCWSTR>(address), &module)) {
+    return {};
+  }
+  constexpr size_t kLongestPath = 32768;
+  std::wstring buffer(platform::kMaxPath, L'\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(module, &buffer[0], static_cast<DWORD>(buffer.size()));
+    if (length == 0) return {};
+    if (length < buffer.size()) {
+      buffer.resize(length);
+      return WideToUtf8(buffer);
+    }
+    // Cut short: the buffer was too small.
+    if (buffer.size() >= kLongestPath) return {};
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+}  // namespace vantisol::utils

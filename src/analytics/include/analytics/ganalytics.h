@@ -16,6 +16,7 @@ QString AnalyticsTrackingID();
 // Sends usage hits to a web-analytics collection endpoint (measurement protocol, version 1) as
 // form-encoded POSTs. Hits are queued with the time they were made and sent one after another on
 // a 30-second tick or after startSending; a hit that cannot be sent within four hours is dropped.
+// A post that gets no answer within its time limit fails as a refused one does.
 // The endpoint is the build's, unless the environment variable VANTISOL_ANALYTICS_URL names
 // another. GUI thread only.
 class GAnalytics : public QObject {
@@ -50,6 +51,10 @@ class GAnalytics : public QObject {
   int sendInterval() const;
   void setSendInterval(int milliseconds);
   bool isSending() const;
+  // How long one post may take before it is abandoned and counts as failed (10 s); applies to
+  // the posts that start after the change.
+  int postTimeout() const;
+  void setPostTimeout(int milliseconds);
 
  public slots:
   void sendAppView(const QString& screenName = QString(),

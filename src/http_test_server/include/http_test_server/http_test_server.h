@@ -35,6 +35,9 @@ struct HttpReply {
   QByteArray body;
   // Closes the connection after this reply ("Connection: close"); otherwise keeps it open.
   bool close = false;
+  // Records the request and never answers: the connection stays open and silent until the
+  // client gives up (a server that accepted and hangs).
+  bool hold = false;
 };
 
 // A minimal HTTP/1.1 server on 127.0.0.1 for tests: records every request and answers from a
@@ -70,6 +73,7 @@ class HttpTestServer : public QObject {
   HttpReply default_reply_;
   std::vector<HttpRequest> requests_;
   std::map<QTcpSocket*, std::pair<int, QByteArray>> pending_;  // connection number, unread bytes
+  std::vector<QTcpSocket*> held_;                              // never read from again
   int connections_ = 0;
 };
 

@@ -5,6 +5,7 @@
 #include <QSize>
 #include <QString>
 #include <QSystemTrayIcon>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -81,6 +82,16 @@ class MainWindow : public QOpenGLWidget, public Ui::SettingsWidget {
 
  private:
   using Callback = std::function<void(bool)>;
+  // The system's own messages are rich text (links, breaks); text from outside the program (a
+  // driver's strings, a file path, a library's or the operating system's error) is shown as it
+  // reads.
+  enum class ErrorText { kRich, kOutside };
+
+  // Analytics gets `message` as it is; the box shows it according to `kind`.
+  void ReportError(const QString& message, ErrorText kind, bool fatal);
+  // A fatal error from an exception: the program's own failures come as std::runtime_error with
+  // rich text; any other type carries a library's or the operating system's words.
+  void ReportException(const std::exception& error);
 
   void InitUi();
   void InitSettings(const StoredSettings& stored);
