@@ -404,5 +404,15 @@ TEST_F(FaceCropperTest, AnotherInputSizeStartsTheFaceAfresh) {
   EXPECT_TRUE(tiles[0].matrix == expected[0].matrix);
 }
 
+// An odd leftover when heightening is halved down: 294 * 0.8333 / (427 / 720) = 413 rows, 119
+// more than the padded box, 59 of them above it: (577, 151)-(723, 564).
+TEST(FaceCropperGeometryTest, TargetBoxHeightenedByAnOddLeftover) {
+  const Eigen::Matrix3f K = Intrinsics();
+  const Transformation narrow =
+      algorithms::ComputeTarget(Box(600, 300, 700, 420), {427, 720}, kInput, K, 0.75f, 0.23f, 0.7f);
+  const Transformation expected(K, kInput, {427, 720}, Box(577, 151, 723, 564));
+  EXPECT_TRUE(narrow.matrix() == expected.matrix());
+}
+
 }  // namespace
 }  // namespace vantisol
