@@ -404,5 +404,38 @@ TEST_F(FaceCropperTest, AnotherInputSizeStartsTheFaceAfresh) {
   EXPECT_TRUE(tiles[0].matrix == expected[0].matrix);
 }
 
+// An odd leftover when heightening is halved down: 294 * 0.8333 / (427 / 720) = 413 rows, 119
+// more than the padded box, 59 of them above it: (577, 151)-(723, 564).
+TEST(FaceCropperGeometryTest, TargetBoxHeightenedByAnOddLeftover) {
+  const Eigen::Matrix3f K = Intrinsics();
+  const Transformation narrow =
+      algorithms::ComputeTarget(Box(600, 300, 700, 420), {427, 720}, kInput, K, 0.75f, 0.23f, 0.7f);
+  const Transformation expected(K, kInput, {427, 720}, Box(577, 151, 723, 564));
+  EXPECT_TRUE(narrow.matrix() == expected.matrix());
+}
+
+// The zoom's dead zone is 8 %: a face 7 % larger or smaller (about its centre) leaves the view as
+// it is, one 10 % larger or smaller moves it.
+TEST(FaceCropperDeadZoneTest, ZoomHoldsWithinEightPercentEitherWay) {
+  struct Case {
+    int w, h;
+    bool held;
+  };
+  for (const Case& c :
+       {Case{150, 193, true}, Case{130, 167, true}, Case{154, 198, false}, Case{126, 162, false}}) {
+    FaceCropper cropper;
+    int64_t time = 0;
+    auto run = [&](int w, int h) {
+      const auto tiles = cropper.Update(Colour(time += kFrame),
+                                        {{1, Face(640 - w / 2, 330 - h / 2, w, h)}}, {1280, 720});
+      return tiles.empty() ? Eigen::Matrix3f::Zero().eval() : tiles[0].matrix;
+    };
+    const Eigen::Matrix3f settled = run(140, 180);
+    Eigen::Matrix3f now;
+    for (int i = 0; i < 30; ++i) now = run(c.w, c.h);
+    EXPECT_EQ(now == settled, c.held) << c.w << "x" << c.h;
+  }
+}
+
 }  // namespace
 }  // namespace vantisol

@@ -102,5 +102,35 @@ TEST_F(RendererTest, WithoutBackgroundTheOutputIsWhiteAndSizeChangesResize) {
   EXPECT_NE(renderer.output().Download().data.get()[0], 255);
 }
 
+// An odd leftover around the band is halved toward zero on either axis, for the pixels and for
+// the drawing camera's principal point alike.
+TEST_F(RendererTest, OddLeftoverPutsTheBandHalfAPixelTowardTheOrigin) {
+  struct Case {
+    Size color, output;
+    int x_offset, y_offset;
+  };
+  for (const Case& c : {Case{{161, 90}, {120, 90}, 20, 0}, Case{{64, 49}, {64, 36}, 0, 6}}) {
+    SCOPED_TRACE(testing::Message() << c.color.width << "x" << c.color.height);
+    const Image picture = test::RandomImage(c.color, Image::Format::kRGB, 8);
+    Texture color(picture), depth(Image::Format::kGray16);
+    Renderer renderer;
+    renderer.Render(color, depth, FrameOf(c.color, {64, 48}), Tracker(), c.output);
+    ASSERT_EQ(renderer.crop_size(), c.output);
+    const Image output = renderer.output().Download();
+    long wrong = 0;
+    for (int y = 0; y < c.output.height; ++y)
+      for (int x = 0; x < c.output.width; ++x)
+        for (int k = 0; k < 3; ++k)
+          wrong += At(output, x, y, k) != At(picture, x + c.x_offset, y + c.y_offset, k);
+    EXPECT_EQ(wrong, 0);
+    const GLCamera& camera = *renderer.camera();
+    const Eigen::Vector4f clip = camera.proj_persp * camera.view * Eigen::Vector4f(0, 0, 1, 1);
+    EXPECT_NEAR((clip.x() / clip.w() + 1) / 2 * c.output.width,
+                c.color.width / 2.0f + 7 - c.x_offset, 1e-3);
+    EXPECT_NEAR((clip.y() / clip.w() + 1) / 2 * c.output.height, c.color.height / 2.0f - c.y_offset,
+                1e-3);
+  }
+}
+
 }  // namespace
 }  // namespace vantisol

@@ -277,5 +277,56 @@ TEST(ForegroundCleanerTest, KeepsOnlyPartsTheDepthSupports) {
   EXPECT_EQ(outside, 0);
 }
 
+// Where the person stands the model's confidence falls one step a frame down to nothing and its
+// colour stays the room's, while it keeps rising where the room is seen.
+TEST_F(TemporalSegmenterTest, ConfidenceFallsUnderThePersonAndRisesAroundIt) {
+  algorithms::TemporalSegmenter segmenter;
+  for (int frame = 0; frame < 10; ++frame) Process(segmenter, Scene());
+  ASSERT_EQ(ModelAlpha(segmenter, 65, 60), 10);
+  const Scene person = Person(50, 80, 30, 96);
+  int fed = 0;
+  for (const auto& [frames, under, around] :
+       {std::tuple{1, 9, 11}, std::tuple{3, 7, 13}, std::tuple{12, 0, 22}}) {
+    for (; fed < frames; ++fed) Process(segmenter, person);
+    EXPECT_EQ(ModelAlpha(segmenter, 65, 60), under) << frames;
+    EXPECT_EQ(ModelAlpha(segmenter, 5, 5), around) << frames;
+  }
+  const auto model = Rgba(*segmenter.background_model());
+  EXPECT_EQ(model[4 * (60 * kSize.width + 65)], Room(65, 60)[0]);
+}
+
+// The colour classifier against a model one frame old, in bands of red offsets from the room:
+// under 8 levels is background, over 100 person, in between unknown; a pixel without confidence
+// (under the person of the first frame) stays unknown. The model forgets a pixel whose colour
+// moved by more than a squared distance of 0.005 (18 levels keep it, 19 do not).
+TEST_F(TemporalSegmenterTest, ClassifierAndModelThresholdsOnBothSides) {
+  struct Band {
+    int offset;
+    uint8_t label;
+    int alpha;  // the model's confidence after the frame
+  };
+  const Band bands[] = {{7, 0, 2},    {8, 128, 2},   {18, 128, 2},
+                        {19, 128, 0}, {100, 128, 0}, {101, 255, 0}};
+  const int width = 20;
+  algorithms::TemporalSegmenter segmenter;
+  Process(segmenter, Person(50, 80, 40, 96));
+  ASSERT_EQ(ModelAlpha(segmenter, 5, 5), 1);
+  ASSERT_EQ(ModelAlpha(segmenter, 65, 70), 0);
+  Scene shifted;
+  shifted.colour = [&](int x, int y) {
+    Colour c = Room(x, y);
+    c[0] = uint8_t(c[0] + bands[std::min(x / width, 5)].offset);
+    return c;
+  };
+  Process(segmenter, shifted);
+  const auto labels = Grey(segmenter.improved_trimap());
+  for (int i = 0; i < 6; ++i) {
+    const int x = i * width + width / 2;
+    EXPECT_EQ(labels[10 * kSize.width + x], bands[i].label) << "offset " << bands[i].offset;
+    EXPECT_EQ(ModelAlpha(segmenter, x, 10), bands[i].alpha) << "offset " << bands[i].offset;
+  }
+  EXPECT_EQ(labels[70 * kSize.width + 65], 128);
+}
+
 }  // namespace
 }  // namespace vantisol

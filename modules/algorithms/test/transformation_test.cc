@@ -142,5 +142,13 @@ TEST(TransformationTest, InterpolateReportsViewsOfDifferentCameras) {
   EXPECT_EQ(log.lines().size(), 3u);
 }
 
+// A box with an odd width and height is aimed at its centre halved down to whole pixels.
+TEST(TransformationTest, OddBoxIsAimedAtItsWholePixelCentre) {
+  const Eigen::Matrix3f K = Intrinsics(610, 607, 301, 255);
+  const Transformation t(K, kPicture, Size{200, 300}, Box(451, 41, 550, 160));
+  const Eigen::Vector3f ray = (K.inverse() * Eigen::Vector3f(500, 100, 1)).normalized();
+  EXPECT_LT(((t.rotation() * Eigen::Vector3f::UnitZ()) - ray).norm(), 1e-6f);
+}
+
 }  // namespace
 }  // namespace vantisol

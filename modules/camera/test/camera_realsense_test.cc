@@ -1,6 +1,8 @@
 #include "camera/camera_realsense.h"
 
 #include <gtest/gtest.h>
+#include <limits.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -281,6 +283,33 @@ TEST(CameraRealSense, OtherThreadsGetTheirTurnWhileCapturing) {
   ASSERT_TRUE(observer.WaitForFrames(frames + 1)) << "the capture stopped after the calls";
   camera->Stop();
   EXPECT_FALSE(camera->internal_camera()->single_user());
+}
+
+// Brightness reaches the device while live or recording, and never in either playback mode.
+TEST(CameraRealSense, BrightnessIsSentLiveAndWhileRecordingOnly) {
+  test::ScopedScenario scenario;
+  test::TemporaryFolder folder;  // a recording writes its file into the working folder
+  char previous[PATH_MAX];
+  ASSERT_NE(getcwd(previous, sizeof(previous)), nullptr);
+  ASSERT_EQ(chdir(folder.str().c_str()), 0);
+  using Mode = Camera::SimulationMode;
+  for (const auto& [mode, sent] :
+       {std::pair{Mode::None, true}, std::pair{Mode::Recording, true},
+        std::pair{Mode::Realtime, false}, std::pair{Mode::FrameByFrame, false}}) {
+    auto camera = First();
+    if (camera == nullptr) {
+      ADD_FAILURE() << "no camera";  // no return: the working folder is restored below
+      continue;
+    }
+    if (mode != Mode::None) camera->SetSimulationMode(mode, false);
+    camera->SetColorBrightness(37.4f);
+    if (sent) {
+      EXPECT_FLOAT_EQ(camera->ColorBrightness(), 37) << int(mode);
+    } else {
+      EXPECT_FALSE(camera->internal_camera()->device_open()) << int(mode);
+    }
+  }
+  ASSERT_EQ(chdir(previous), 0);
 }
 
 }  // namespace

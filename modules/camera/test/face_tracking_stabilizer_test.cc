@@ -126,5 +126,20 @@ TEST(FaceTrackingStabilizer, EmptyInEmptyOut) {
   EXPECT_TRUE(stabilizer.Stabilize({}, 0).empty());
 }
 
+// A new face exactly between two lost records takes the earlier one; a hair nearer the later one,
+// the later one.
+TEST(FaceTrackingStabilizer, ATieGoesToTheEarlierRecord) {
+  for (const auto& [x, taken, left] : {std::tuple{200, 1, 2}, std::tuple{201, 2, 1}}) {
+    FaceTrackingStabilizer stabilizer(7.5f);
+    stabilizer.Stabilize({{1, Face(100, 100)}, {2, Face(300, 100)}}, 0);
+    stabilizer.Stabilize({}, kSecond);
+    auto out = stabilizer.Stabilize({{9, Face(x, 100)}}, 2 * kSecond);
+    ASSERT_EQ(out.size(), 2u) << x;
+    EXPECT_EQ(out[taken].rect.x, x);
+    EXPECT_FALSE(out[taken].not_seen);
+    EXPECT_TRUE(out[left].not_seen);
+  }
+}
+
 }  // namespace
 }  // namespace vantisol

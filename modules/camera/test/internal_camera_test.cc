@@ -366,5 +366,27 @@ TEST_F(InternalCameraTest, PlaybackOfAMissingFileIsAFailedCheck) {
   EXPECT_TRUE(failed);
 }
 
+// Each limit of a description on its own, at the size and one pixel past it; a maximum of 0 on
+// one axis bounds only the other.
+TEST(RestrictResolutions, LimitsAreInclusiveOnEachAxis) {
+  struct Case {
+    PXCSizeI32 min, max;
+    bool kept;
+  };
+  for (const Case& c : {Case{{1280, 720}, {1280, 720}, true}, Case{{1281, 0}, {0, 0}, false},
+                        Case{{0, 721}, {0, 0}, false}, Case{{0, 0}, {1279, 0}, false},
+                        Case{{0, 0}, {0, 719}, false}, Case{{0, 0}, {0, 720}, true},
+                        Case{{0, 0}, {1280, 0}, true}}) {
+    ResolutionProfile profile;
+    profile.color = {{1280, 720}};
+    FakeVideoModule module(
+        std::vector<PXCVideoModule::DataDesc>{{{c.min, c.max}, {{0, 0}, {0, 0}}}});
+    InternalCamera::RestrictResolutions(&profile, &module);
+    EXPECT_EQ(profile.color.size(), c.kept ? 1u : 0u)
+        << "min " << c.min.width << "x" << c.min.height << " max " << c.max.width << "x"
+        << c.max.height;
+  }
+}
+
 }  // namespace
 }  // namespace vantisol

@@ -346,5 +346,29 @@ TEST(FaceTrackerTest, ScaleReachesLaterFacesButAdaptScaleDoesNot) {
   EXPECT_EQ(tracker.base_template_->scale_, (std::array<float, 3>{1, 1, 1}));
 }
 
+// The lost conditions on the head's own pose, each just inside and just outside its limit: the
+// head turned away from the camera by more than 50 degrees, and a head nearer than 0.1 m.
+TEST_F(FaceTemplateTest, HeadAngleAndNearnessLimitsOnBothSides) {
+  auto facing = [](float yaw_degrees, float distance) {
+    SyntheticFace face;
+    face.pose = Eigen::Translation3f(0, 0, distance) *
+                Eigen::AngleAxisf(yaw_degrees * float(M_PI) / 180, Eigen::Vector3f::UnitY());
+    return face;
+  };
+  for (const auto& [yaw, lost] : {std::pair{49.5f, false}, std::pair{50.5f, true}}) {
+    FaceTemplate t(*base_);
+    t.filtering_ = false;
+    // Turned a few degrees a frame, as a head turns, so that no frame jumps.
+    for (float y = 0; y < yaw; y += 4) Run(t, facing(y, 0.55f), 2);
+    EXPECT_EQ(Run(t, facing(yaw, 0.55f), 3), lost) << yaw;
+    EXPECT_NEAR(t.HeadAngle(MakeFrame({})), yaw, 0.2f);
+  }
+  for (const auto& [distance, lost] : {std::pair{0.095f, true}, std::pair{0.105f, false}}) {
+    FaceTemplate t(*base_);
+    EXPECT_EQ(Run(t, facing(0, distance), 5), lost) << distance;
+    EXPECT_NEAR(t.raw_pose_.translation().z(), distance, 0.001f);
+  }
+}
+
 }  // namespace
 }  // namespace vantisol

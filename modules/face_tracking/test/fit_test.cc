@@ -278,5 +278,33 @@ TEST(TemporalFilterTest, TurningHeadFollowsTheNewestPosesWeighting) {
   EXPECT_NEAR(filter.output().translation().z(), 0.6f, 1e-6);
 }
 
+// The newest pose passes through unchanged only while both spreads stay under 0.0001: just under
+// it in either measure the output is the newest pose, just over it the average of the ring.
+TEST(TemporalFilterTest, PassThroughLimitOnBothSidesOfEachSpread) {
+  struct Case {
+    float shift, turn;  // metres and radians of the newest pose from the four before
+    bool passes;
+  };
+  for (const Case& c : {Case{0.00009f, 0, true}, Case{0.00011f, 0, false}, Case{0, 0.00009f, true},
+                        Case{0, 0.00011f, false}}) {
+    const Eigen::Affine3f pose(Eigen::Translation3f(0.01f, 0.02f, 0.6f));
+    const Eigen::Affine3f newest = Eigen::Translation3f(0.01f + c.shift, 0.02f, 0.6f) *
+                                   Eigen::AngleAxisf(c.turn, vec3::UnitY());
+    RT_TemporalFilter filter;
+    filter.Reset(pose);
+    for (int i = 0; i < 4; ++i) filter.Filter(pose);
+    filter.Filter(newest);
+    const Eigen::Affine3f& out = filter.output();
+    const float off = std::max(
+        (out.translation() - newest.translation()).norm(),
+        AngularDistance(Eigen::Quaternionf(out.rotation()), Eigen::Quaternionf(newest.rotation())));
+    if (c.passes) {
+      EXPECT_LT(off, 1e-6f) << c.shift << " " << c.turn;
+    } else {
+      EXPECT_GT(off, 2e-5f) << c.shift << " " << c.turn;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vantisol

@@ -250,5 +250,22 @@ TEST(ColorCorrectorSoftwareCrop, ABoxTouchingThePictureOnlyAtItsEdgeIsOutside) {
   EXPECT_EQ(log.lines().size(), 1u);
 }
 
+// A level that maps within 1 of its target stays where it maps; 1.6 off, it takes a step (0.5 in
+// 0.1 s). The first face, 30 to 230, sets the mapping 0.8 v - 4.
+TEST(ColorCorrectorSoftware, LevelsWithinOneOfTheTargetStayOnBothEnds) {
+  struct Case {
+    int low, high;
+    float mapped_low, mapped_high;
+  };
+  for (const Case& c : {Case{31, 230, 20.8f, 180}, Case{32, 230, 21.1f, 180},
+                        Case{30, 229, 20, 179.2f}, Case{30, 228, 20, 178.9f}}) {
+    ColorCorrectorSoftware corrector(20, 180, false);
+    Correct(corrector, Face(30, 230), kWhole, 0);
+    const Mapping m = Correct(corrector, Face(c.low, c.high), kWhole, kSecond / 10);
+    EXPECT_NEAR(m(c.low), c.mapped_low, 1e-3) << c.low << " " << c.high;
+    EXPECT_NEAR(m(c.high), c.mapped_high, 1e-3) << c.low << " " << c.high;
+  }
+}
+
 }  // namespace
 }  // namespace vantisol

@@ -145,5 +145,28 @@ TEST(TextureCopyTest, WholeWindowAndUnsigned) {
   EXPECT_EQ(std::memcmp(copied.data.get(), depth.data.get(), 90), 0);
 }
 
+// An odd leftover on either axis is halved toward zero, whatever its sign: a picture placed one
+// pixel off (rounding the half up, or flooring a negative one) is caught on each axis.
+TEST(TextureDrawTest, OddLeftoversAreHalvedTowardZero) {
+  struct Case {
+    Size texture, target;
+    int fit_mode;
+    Rectangle expected;
+  };
+  const Case cases[] = {
+      {{640, 480}, {1281, 720}, TextureDraw::kFit, {160, 0, 960, 720}},     // 321 / 2
+      {{1280, 720}, {640, 641}, TextureDraw::kFit, {0, 140, 640, 360}},     // 281 / 2
+      {{1920, 1080}, {642, 480}, TextureDraw::kFill, {-105, 0, 853, 480}},  // -211 / 2
+      {{640, 480}, {1280, 723}, TextureDraw::kFill, {0, -118, 1280, 960}},  // -237 / 2
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.texture.width << "x" << c.texture.height << " in "
+                                    << c.target.width << "x" << c.target.height);
+    const Rectangle& e = c.expected;
+    ExpectRect(TextureDraw::Placement(c.texture, c.target, c.fit_mode), e.x, e.y, e.width,
+               e.height);
+  }
+}
+
 }  // namespace
 }  // namespace vantisol
