@@ -61,6 +61,7 @@ void VantisolPipeline::InitializeOpenglContext() {
 void VantisolPipeline::RunWithSize(Size size, bool playback) {
   LOG(INFO) << "RunWithSize: " << size;
   std::lock_guard<TicketLock> lock(mutex_);
+  ApplySettings();
   if (size == output_size_) return;
   if (size.width < 1 || size.height < 1) {
     LOG(WARNING) << "RunWithSize: refusing the size " << size;
@@ -119,6 +120,7 @@ void VantisolPipeline::ThreadLoop() {
     // Without resources the frames are only taken out of the way, so the camera never blocks.
     if (failure.empty()) {
       std::lock_guard<TicketLock> lock(mutex_);
+      ApplySettings();
       ProcessFrame(frame);
     }
     frame.reset();
@@ -134,6 +136,7 @@ void VantisolPipeline::BuildResources() {
   std::lock_guard<TicketLock> lock(mutex_);
   if (!UsableRenderContext(context_)) throw std::runtime_error(kNoContextMessage);
   context_.SetContext();
+  ApplySettings();
   gpu_resources_.reset();
   gpu_resources_ = std::make_unique<GpuResources>();
   Renderer& renderer = *gpu_resources_->renderer;
@@ -145,92 +148,130 @@ void VantisolPipeline::BuildResources() {
   if (blur_amount_ > 0) gpu_resources_->background_blur->SetKernelSize(blur_amount_);
 }
 
+void VantisolPipeline::Request(const std::function<void(Settings&)>& change) {
+  {
+    std::lock_guard<std::mutex> lock(requested_mutex_);
+    change(requested_);
+    requested_changed_ = true;
+  }
+  if (mutex_.try_lock()) {
+    ApplySettings();
+    mutex_.unlock();
+  }
+}
+
+void VantisolPipeline::ApplySettings() {
+  Settings wanted;
+  bool blur_amount_requested = false;
+  bool scale_requested = false;
+  {
+    std::lock_guard<std::mutex> lock(requested_mutex_);
+    if (!requested_changed_) return;
+    wanted = requested_;
+    blur_amount_requested = blur_amount_requested_;
+    scale_requested = face_template_scale_requested_;
+    requested_changed_ = blur_amount_requested_ = face_template_scale_requested_ = false;
+    requested_.reset_history = false;
+  }
+  draw_faces_ = wanted.draw_faces;
+  color_correction_ = wanted.color_correction;
+  face_undistortion_ = wanted.face_undistortion;
+  gaze_correction_ = wanted.gaze_correction;
+  sw_color_correction_ = wanted.sw_color_correction;
+  bilateral_filter_ = wanted.bilateral_filter;
+  background_mode_ = wanted.background_mode;
+  automatic_camera_ = wanted.automatic_camera;
+  bw_segmentation_ = wanted.bw_segmentation;
+  gaze_correction_amount_ = wanted.gaze_correction_amount;
+  blur_amount_ = wanted.blur_amount;
+  face_undistortion_amount_ = wanted.face_undistortion_amount;
+  bg_thresh_ = wanted.bg_thresh;
+  use_history_ = wanted.use_history;
+  if (wanted.reset_history) reset_history_ = true;
+  face_template_scale_width_ = wanted.face_template_scale_width;
+  face_template_scale_height_ = wanted.face_template_scale_height;
+  if (wanted.personify != personify_) {
+    personify_ = wanted.personify;
+    if (camera_) camera_->EnableSegmentation(personify_);
+  }
+  if (!gpu_resources_) return;
+  if (Renderer* renderer = gpu_resources_->renderer.get()) {
+    renderer->enable_face_undistortion_ = face_undistortion_;
+    renderer->enable_gaze_correction_ = gaze_correction_;
+    renderer->face_rotation_amount_ = gaze_correction_amount_;
+    renderer->eye_rotation_amount_ = gaze_correction_amount_;
+    renderer->face_undistortion_amount_ = face_undistortion_amount_;
+  }
+  if (blur_amount_requested && blur_amount_ >= 1) {
+    gpu_resources_->background_blur->SetKernelSize(blur_amount_);
+  }
+  if (scale_requested && gpu_resources_->face_tracker) {
+    gpu_resources_->face_tracker->SetScale(face_template_scale_width_ / 100.0f,
+                                           face_template_scale_height_ / 100.0f, 1.0f);
+  }
+}
+
 void VantisolPipeline::SetDrawFaces(bool on) {
-  std::lock_guard<TicketLock> lock(mutex_);
-  draw_faces_ = on;
+  Request([on](Settings& s) { s.draw_faces = on; });
 }
 
 void VantisolPipeline::SetColorCorrection(bool on) {
-  std::lock_guard<TicketLock> lock(mutex_);
-  color_correction_ = on;
+  Request([on](Settings& s) { s.color_correction = on; });
 }
 
 void VantisolPipeline::SetFaceUndistortion(bool on) {
-  std::lock_guard<TicketLock> lock(mutex_);
-  face_undistortion_ = on;
-  if (gpu_resources_ && gpu_resources_->renderer) {
-    gpu_resources_->renderer->enable_face_undistortion_ = on;
-  }
+  Request([on](Settings& s) { s.face_undistortion = on; });
 }
 
 void VantisolPipeline::SetGazeCorrection(bool on) {
-  std::lock_guard<TicketLock> lock(mutex_);
-  gaze_correction_ = on;
-  if (gpu_resources_ && gpu_resources_->renderer) {
-    gpu_resources_->renderer->enable_gaze_correction_ = on;
-  }
+  Request([on](Settings& s) { s.gaze_correction = on; });
 }
 
 void VantisolPipeline::SetSwColorCorrection(bool on) {
-  std::lock_guard<TicketLock> lock(mutex_);
-  sw_color_correction_ = on;
+  Request([on](Settings& s) { s.sw_color_correction = on; });
 }
 
 void VantisolPipeline::SetBilateralFilter(bool on) {
-  std::lock_guard<TicketLock> lock(mutex_);
-  bilateral_filter_ = on;
+  Request([on](Settings& s) { s.bilateral_filter = on; });
 }
 
 void VantisolPipeline::SetBackgroundMode(int mode) {
-  std::lock_guard<TicketLock> lock(mutex_);
-  if (background_mode_ == 0) reset_history_ = true;
-  background_mode_ = mode;
+  Request([mode](Settings& s) {
+    if (s.background_mode == 0) s.reset_history = true;
+    s.background_mode = mode;
+  });
 }
 
 void VantisolPipeline::SetAutomaticCamera(bool on) {
-  std::lock_guard<TicketLock> lock(mutex_);
-  automatic_camera_ = on;
+  Request([on](Settings& s) { s.automatic_camera = on; });
 }
 
 void VantisolPipeline::SetPersonify(bool on) {
-  std::lock_guard<TicketLock> lock(mutex_);
-  if (on == personify_) return;
-  personify_ = on;
-  if (camera_) camera_->EnableSegmentation(on);
+  Request([on](Settings& s) { s.personify = on; });
 }
 
 void VantisolPipeline::SetBwSegmentation(bool on) {
-  std::lock_guard<TicketLock> lock(mutex_);
-  bw_segmentation_ = on;
+  Request([on](Settings& s) { s.bw_segmentation = on; });
 }
 
 void VantisolPipeline::SetGazeCorrectionAmount(int amount) {
-  std::lock_guard<TicketLock> lock(mutex_);
-  gaze_correction_amount_ = amount;
-  if (gpu_resources_ && gpu_resources_->renderer) {
-    gpu_resources_->renderer->face_rotation_amount_ = amount;
-    gpu_resources_->renderer->eye_rotation_amount_ = amount;
-  }
+  Request([amount](Settings& s) { s.gaze_correction_amount = amount; });
 }
 
 void VantisolPipeline::SetBlurAmount(int amount) {
-  std::lock_guard<TicketLock> lock(mutex_);
-  blur_amount_ = amount;
-  if (gpu_resources_ && amount >= 1) gpu_resources_->background_blur->SetKernelSize(amount);
+  Request([this, amount](Settings& s) {
+    s.blur_amount = amount;
+    blur_amount_requested_ = true;
+  });
 }
 
 void VantisolPipeline::SetFaceUndistortionAmount(int amount) {
-  std::lock_guard<TicketLock> lock(mutex_);
-  face_undistortion_amount_ = amount;
-  if (gpu_resources_ && gpu_resources_->renderer) {
-    gpu_resources_->renderer->face_undistortion_amount_ = amount;
-  }
+  Request([amount](Settings& s) { s.face_undistortion_amount = amount; });
 }
 
 void VantisolPipeline::SetBgThresh(int threshold) {
   LOG(INFO) << "bg thresh " << threshold;
-  std::lock_guard<TicketLock> lock(mutex_);
-  bg_thresh_ = threshold;
+  Request([threshold](Settings& s) { s.bg_thresh = threshold; });
 }
 
 bool VantisolPipeline::SetBackground(const std::string& path) {
@@ -242,75 +283,44 @@ bool VantisolPipeline::SetBackground(const std::string& path) {
 }
 
 void VantisolPipeline::SetUseHistory(bool on) {
-  std::lock_guard<TicketLock> lock(mutex_);
-  use_history_ = on;
+  Request([on](Settings& s) { s.use_history = on; });
 }
 
 void VantisolPipeline::ResetHistory() {
-  std::lock_guard<TicketLock> lock(mutex_);
-  reset_history_ = true;
+  Request([](Settings& s) { s.reset_history = true; });
 }
 
 void VantisolPipeline::SetFaceTemplateScale(int width, int height) {
-  std::lock_guard<TicketLock> lock(mutex_);
-  face_template_scale_width_ = width;
-  face_template_scale_height_ = height;
-  if (gpu_resources_ && gpu_resources_->face_tracker) {
-    gpu_resources_->face_tracker->SetScale(width / 100.0f, height / 100.0f, 1.0f);
-  }
+  Request([this, width, height](Settings& s) {
+    s.face_template_scale_width = width;
+    s.face_template_scale_height = height;
+    face_template_scale_requested_ = true;
+  });
 }
 
-bool VantisolPipeline::automatic_camera() {
-  std::lock_guard<TicketLock> lock(mutex_);
-  return automatic_camera_;
-}
+bool VantisolPipeline::automatic_camera() { return settings().automatic_camera; }
 
-bool VantisolPipeline::color_correction() {
-  std::lock_guard<TicketLock> lock(mutex_);
-  return color_correction_;
-}
+bool VantisolPipeline::color_correction() { return settings().color_correction; }
 
-bool VantisolPipeline::face_undistortion() {
-  std::lock_guard<TicketLock> lock(mutex_);
-  return face_undistortion_;
-}
+bool VantisolPipeline::face_undistortion() { return settings().face_undistortion; }
 
-bool VantisolPipeline::gaze_correction() {
-  std::lock_guard<TicketLock> lock(mutex_);
-  return gaze_correction_;
-}
+bool VantisolPipeline::gaze_correction() { return settings().gaze_correction; }
 
-int VantisolPipeline::background_mode() {
-  std::lock_guard<TicketLock> lock(mutex_);
-  return background_mode_;
-}
+int VantisolPipeline::background_mode() { return settings().background_mode; }
 
 VantisolPipeline::Settings VantisolPipeline::settings() {
-  std::lock_guard<TicketLock> lock(mutex_);
-  return Settings{draw_faces_,
-                  color_correction_,
-                  face_undistortion_,
-                  gaze_correction_,
-                  sw_color_correction_,
-                  bilateral_filter_,
-                  background_mode_,
-                  automatic_camera_,
-                  personify_,
-                  bw_segmentation_,
-                  gaze_correction_amount_,
-                  blur_amount_,
-                  face_undistortion_amount_,
-                  bg_thresh_,
-                  use_history_,
-                  reset_history_,
-                  face_template_scale_width_,
-                  face_template_scale_height_};
+  std::lock_guard<std::mutex> lock(requested_mutex_);
+  Settings current = requested_;
+  current.reset_history = current.reset_history || reset_history_;
+  return current;
 }
 
 template <typename T>
 VantisolPipeline::Locked<T> VantisolPipeline::Lend(const std::function<T*()>& object,
                                                    const char* missing) {
   mutex_.lock();
+  // The object lent must show every setting made before.
+  ApplySettings();
   T* pointer = object();
   if (pointer == nullptr) {
     LOG(ERROR) << missing;

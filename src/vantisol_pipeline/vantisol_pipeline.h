@@ -44,26 +44,26 @@ class VantisolPipeline {
   // tools.
   using StageProbe = std::function<void(const char* stage, const ImageData& frame)>;
 
-  // Every setting at once, read under the mutex.
+  // Every setting at once, as last set.
   struct Settings {
-    bool draw_faces;
-    bool color_correction;
-    bool face_undistortion;
-    bool gaze_correction;
-    bool sw_color_correction;
-    bool bilateral_filter;
-    int background_mode;
-    bool automatic_camera;
-    bool personify;
-    bool bw_segmentation;
-    int gaze_correction_amount;
-    int blur_amount;
-    int face_undistortion_amount;
-    int bg_thresh;
-    bool use_history;
-    bool reset_history;
-    int face_template_scale_width;
-    int face_template_scale_height;
+    bool draw_faces = false;
+    bool color_correction = true;
+    bool face_undistortion = false;
+    bool gaze_correction = false;
+    bool sw_color_correction = true;
+    bool bilateral_filter = false;
+    int background_mode = 0;
+    bool automatic_camera = true;
+    bool personify = false;
+    bool bw_segmentation = false;
+    int gaze_correction_amount = 30;
+    int blur_amount = 10;
+    int face_undistortion_amount = 25;
+    int bg_thresh = -1;
+    bool use_history = true;
+    bool reset_history = false;
+    int face_template_scale_width = 100;
+    int face_template_scale_height = 100;
   };
 
   // Without a factory the cameras come from the camera runtime.
@@ -118,6 +118,11 @@ class VantisolPipeline {
  private:
   template <typename T>
   Locked<T> Lend(const std::function<T*()>& object, const char* missing);
+  // Records a setting and takes it over at once when no frame is in flight; otherwise the render
+  // thread takes it over before its next frame, so the window never waits for a frame.
+  void Request(const std::function<void(Settings&)>& change);
+  // With the pipeline mutex held: the requested settings become the ones frames are made with.
+  void ApplySettings();
   void ThreadLoop();
   void BuildResources();
   void ProcessFrame(std::shared_ptr<const ImageData> frame);
@@ -143,9 +148,16 @@ class VantisolPipeline {
   int bg_thresh_ = -1;
   cv::Mat background_;
   bool use_history_ = true;
-  bool reset_history_ = false;
+  std::atomic<bool> reset_history_{false};
   int face_template_scale_width_ = 100;
   int face_template_scale_height_ = 100;
+
+  // What the window asked for last, under its own small lock; see Request.
+  std::mutex requested_mutex_;
+  Settings requested_;
+  bool requested_changed_ = false;
+  bool blur_amount_requested_ = false;
+  bool face_template_scale_requested_ = false;
 
   std::unique_ptr<Camera> camera_;
   std::vector<utils::Connection> camera_connections_;

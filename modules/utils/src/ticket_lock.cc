@@ -8,6 +8,13 @@ void TicketLock::Take() {
   condition_.wait(lock, [&] { return serving_ == ticket; });
 }
 
+bool TicketLock::TryTake() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (serving_ != next_ticket_) return false;
+  ++next_ticket_;
+  return true;
+}
+
 void TicketLock::Release() {
   std::lock_guard<std::mutex> lock(mutex_);
   ++serving_;

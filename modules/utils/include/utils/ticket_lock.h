@@ -13,7 +13,10 @@ class TicketLock {
  public:
   void Take();
   void Release();
+  // Takes the lock only when nobody holds it or waits for it.
+  bool TryTake();
   void lock() { Take(); }
+  bool try_lock() { return TryTake(); }
   void unlock() { Release(); }
   uint32_t tickets_issued();
 
