@@ -78,7 +78,8 @@ void VantisolPipeline::ProcessFrame(std::shared_ptr<const ImageData> frame) {
   const bool has_tiles = !tiles.empty();
   // With tiles the faces are rendered at the camera's size and the tiles pick from that.
   const Size render_size = has_tiles ? gpu.composed.size() : output_size_;
-  gpu.renderer->Render(gpu.composed, *gpu.depth, stable, *gpu.face_tracker, render_size);
+  const Texture& depth = depth_usable ? *gpu.depth : gpu.no_depth;
+  gpu.renderer->Render(gpu.composed, depth, stable, *gpu.face_tracker, render_size);
   Probe("renderer", *frame);
   latency.Checkpoint("Cropper");
   if (has_tiles) {
@@ -164,22 +165,22 @@ void VantisolPipeline::Process2D(const std::map<int, FaceData>& faces,
       !depth_usable) {
     gpu.color_converter.Convert(gpu.color_input, gpu.composed);
     Probe("conversion", *frame);
-  } else if (!Segment(frame)) {
-    gpu.color_converter.Convert(gpu.color_input, gpu.composed);
-    Probe("conversion", *frame);
-  } else if (bw_segmentation_) {
-    gpu.grey_processor.Run(gpu.mask, gpu.composed);
-    Probe("grey view", *frame);
   } else {
-    Texture& background = background_mode_ == 2 ? *gpu.replacement : gpu.background;
-    if (background_mode_ == 2) UpdateReplacement();
-    if (background_mode_ == 1) {
-      gpu.background_blur->Blur(gpu.color, gpu.background, &gpu.mask);
-      Probe("background blur", *frame);
+    Segment(frame);
+    if (bw_segmentation_) {
+      gpu.grey_processor.Run(gpu.mask, gpu.composed);
+      Probe("grey view", *frame);
+    } else {
+      Texture& background = background_mode_ == 2 ? *gpu.replacement : gpu.background;
+      if (background_mode_ == 2) UpdateReplacement();
+      if (background_mode_ == 1) {
+        gpu.background_blur->Blur(gpu.color, gpu.background, &gpu.mask);
+        Probe("background blur", *frame);
+      }
+      gpu.mask_blur->Blur(gpu.mask, gpu.soft_mask, nullptr);
+      gpu.blender->Blend(gpu.color, background, gpu.composed, gpu.soft_mask);
+      Probe("blend", *frame);
     }
-    gpu.mask_blur->Blur(gpu.mask, gpu.soft_mask, nullptr);
-    gpu.blender->Blend(gpu.color, background, gpu.composed, gpu.soft_mask);
-    Probe("blend", *frame);
   }
 
   if (bilateral_filter_) {
@@ -189,7 +190,7 @@ void VantisolPipeline::Process2D(const std::map<int, FaceData>& faces,
   }
 }
 
-bool VantisolPipeline::Segment(const std::shared_ptr<const ImageData>& frame) {
+void VantisolPipeline::Segment(const std::shared_ptr<const ImageData>& frame) {
   GpuResources& gpu = *gpu_resources_;
   gpu.projected_depth.Resize(frame->color.size);
   Calibration depth_calibration = frame->depth.calibration;
@@ -205,7 +206,7 @@ bool VantisolPipeline::Segment(const std::shared_ptr<const ImageData>& frame) {
     gpu.camera_mask.Assign(frame->segmentation);
     gpu.mask_processor.Run(gpu.camera_mask, gpu.mask);
     Probe("segmentation", *frame);
-    return true;
+    return;
   }
   // The extractor takes at most four faces: the ones seen in this frame come first.
   std::vector<FaceData> faces;
@@ -230,7 +231,6 @@ bool VantisolPipeline::Segment(const std::shared_ptr<const ImageData>& frame) {
   }
   gpu.temporal_segmenter.Process(gpu.color, gpu.trimap, gpu.mask);
   Probe("segmentation", *frame);
-  return true;
 }
 
 void VantisolPipeline::UpdateReplacement() {

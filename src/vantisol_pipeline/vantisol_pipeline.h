@@ -122,7 +122,8 @@ class VantisolPipeline {
   void ProcessFrame(std::shared_ptr<const ImageData> frame);
   void Process2D(const std::map<int, FaceData>& faces,
                  const std::shared_ptr<const ImageData>& frame);
-  bool Segment(const std::shared_ptr<const ImageData>& frame);
+  // Makes the person mask, from the camera's segmentation or the own one.
+  void Segment(const std::shared_ptr<const ImageData>& frame);
   void UpdateReplacement();
   void Probe(const char* stage, const ImageData& frame);
 
