@@ -209,7 +209,7 @@ class Runner {
   // Render thread, after the frame's result is in the output texture.
   void OnProbe(const char* stage, const ImageData& frame) {
     if (std::string(stage) == "start" && probe_gl_.exchange(false)) gl_names_.Probe();
-    if (std::string(stage) != "copy") return;
+    if (std::string(stage) != "output") return;
     time_stamp_ = frame.color.time_stamp;
     color_size_ = frame.color.size;
   }
