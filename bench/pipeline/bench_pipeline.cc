@@ -100,11 +100,14 @@ class LineCounter : public el::LogDispatchCallback {
   void handle(const el::LogDispatchData*) override { ++log_lines; }
 };
 
+const char kWriterStage[] = "writer (read-back, flip, copy)";
+
 struct Config {
   std::string name;
   int mode;
   bool automatic_camera;
   bool face_effects = false;  // gaze correction and face undistortion
+  bool camera_mask = true;    // the camera's segmentation, else the own one
 };
 
 // Stage times of the render thread (each stage ends with glFinish), per stage name.
@@ -130,7 +133,7 @@ class Bench {
     });
     pipeline.SetBackgroundMode(config.mode);
     pipeline.SetAutomaticCamera(config.automatic_camera);
-    pipeline.SetPersonify(config.mode != 0);
+    pipeline.SetPersonify(config.camera_mask);
     pipeline.SetGazeCorrection(config.face_effects);
     pipeline.SetFaceUndistortion(config.face_effects);
     WatermarkRenderer watermark;
@@ -176,7 +179,7 @@ class Bench {
           watermark.Render(texture);
           mark("watermark");
           writer_->Process(texture, latency);
-          mark("writer (read-back, flip, copy)");
+          mark(kWriterStage);
           std::lock_guard<std::mutex> lock(mutex);
           if (++outputs == warm_up) start = Clock::now();
           condition.notify_all();
@@ -203,20 +206,24 @@ class Bench {
   PluginInterface* writer_;
 };
 
-void PrintStages(const Config& config, const Measurement& m) {
-  std::printf("\n%s: per stage in ms (mean, p95), each stage closed by glFinish\n",
-              config.name.c_str());
-  double total = 0;
+// Prints the stage table; returns the sum of the stage means without the frame writer's.
+double PrintStages(const Config& config, const Measurement& m, double fps) {
+  std::printf("\n%s: %.2f fps end to end; per stage in ms (mean, p95), each closed by glFinish\n",
+              config.name.c_str(), fps);
+  double total = 0, writer = 0;
   for (const auto& stage : m.order) {
     std::vector<double> t = m.stages.at(stage);
     std::sort(t.begin(), t.end());
     const double mean = std::accumulate(t.begin(), t.end(), 0.0) / t.size();
     total += mean;
-    std::printf("  %-20s %8.2f %8.2f\n", stage.c_str(), mean, t[size_t(0.95 * (t.size() - 1))]);
+    if (stage == kWriterStage) writer = mean;
+    std::printf("  %-32s %8.2f %8.2f\n", stage.c_str(), mean, t[size_t(0.95 * (t.size() - 1))]);
   }
-  std::printf("  %-20s %8.2f\n", "sum of means", total);
+  std::printf("  %-32s %8.2f\n", "sum of means", total);
+  std::printf("  %-32s %8.2f\n", "sum of means without the writer", total - writer);
   std::printf("  log lines in the measured frames: %d; GL objects made: %d\n", m.log_lines,
               m.new_gl_names);
+  return total - writer;
 }
 
 // The face renderer's cost: the "renderer" stage with the effects off (background and one shadow
@@ -271,23 +278,30 @@ int main(int argc, char** argv) {
   client.Lock().SetSize(1280, 720);
   PluginInterface writer;
   Bench bench(&frames, &writer);
-  FaceEffects(bench, frames, &writer);
-  const std::vector<Config> stage_configs = {
-      {"mode 0 (defaults: colour correction and automatic camera on)", 0, true},
-      {"mode 1 (blur, camera segmentation)", 1, true},
-      {"mode 2 (replacement, camera segmentation)", 2, true}};
-  for (const auto& config : stage_configs) {
-    PrintStages(config, bench.Run(config, true, 10, config.mode == 0 ? 60 : 20));
+  // Every background mode with either mask, on top of the default effects (colour correction
+  // and the automatic camera); then gaze correction and face undistortion on top of the defaults.
+  std::vector<Config> configs;
+  for (int mode = 0; mode < 3; ++mode)
+    for (bool camera_mask : {true, false}) {
+      Config config{"mode " + std::to_string(mode) + ", " +
+                        (camera_mask ? "camera's mask" : "own mask") + ", defaults",
+                    mode, true};
+      config.camera_mask = camera_mask;
+      configs.push_back(config);
+    }
+  configs.push_back(
+      {"mode 0, camera's mask, defaults + gaze correction + face undistortion", 0, true, true});
+  std::vector<std::pair<double, double>> summary;
+  for (const auto& config : configs) {
+    const Measurement stages = bench.Run(config, true, 10, 40);
+    const Measurement rate = bench.Run(config, false, 10, 40);
+    summary.emplace_back(rate.fps, PrintStages(config, stages, rate.fps));
   }
   std::printf(
-      "\nframes per second end to end (render thread with watermark and writer, no glFinish "
-      "between stages)\n");
-  for (int mode = 0; mode < 3; ++mode)
-    for (bool automatic : {true, false}) {
-      const Config config{"", mode, automatic};
-      const auto m = bench.Run(config, false, 10, mode == 0 ? 60 : 20);
-      std::printf("  mode %d, automatic camera %-3s %6.2f fps (%6.1f ms a frame)\n", mode,
-                  automatic ? "on" : "off", m.fps, 1000 / m.fps);
-    }
+      "\nsummary (fps end to end without glFinish; sum of stage means without the writer)\n");
+  for (size_t i = 0; i < configs.size(); ++i)
+    std::printf("  %-72s %7.2f fps %8.2f ms\n", configs[i].name.c_str(), summary[i].first,
+                summary[i].second);
+  if (argc > 1 && std::string(argv[1]) == "--face-renderer") FaceEffects(bench, frames, &writer);
   return 0;
 }

@@ -1,4 +1,5 @@
 // The render thread's work on one frame, under the pipeline mutex with the context current.
+#include <algorithm>
 #include <cstring>
 #include <opencv2/imgproc.hpp>
 
@@ -59,7 +60,11 @@ void VantisolPipeline::ProcessFrame(std::shared_ptr<const ImageData> frame) {
   if (!color_usable || output_size_.empty()) return;
 
   GpuResources& gpu = *gpu_resources_;
-  if (depth_usable) {
+  // Only the own segmentation and the depth-map view read the depth texture.
+  const bool depth_read =
+      depth_usable &&
+      ((SegmentationRuns(faces, true) && !UsesCameraMask(*frame)) || gpu.renderer->reads_depth());
+  if (depth_read) {
     gpu.depth->Assign(frame->depth);
     Probe("depth upload", *frame);
     gpu.undistorter->RunDepth(*gpu.depth, frame->depth.calibration);
@@ -75,23 +80,28 @@ void VantisolPipeline::ProcessFrame(std::shared_ptr<const ImageData> frame) {
     tiles = face_cropper_->Update(frame->color, faces, output_size_);
     Probe("cropper", *frame);
   }
-  const bool has_tiles = !tiles.empty();
-  // With tiles the faces are rendered at the camera's size and the tiles pick from that.
-  const Size render_size = has_tiles ? gpu.composed.size() : output_size_;
-  gpu.renderer->Render(gpu.composed, *gpu.depth, stable, *gpu.face_tracker, render_size);
-  Probe("renderer", *frame);
-  latency.Checkpoint("Cropper");
-  if (has_tiles) {
-    gpu.crop_renderer->Draw(gpu.renderer->output(), tiles, output_size_);
-    Probe("crop renderer", *frame);
-  }
-  const Texture& result = has_tiles ? gpu.crop_renderer->output() : gpu.renderer->output();
-  latency.Checkpoint("Pipeline");
+  const Texture& depth = depth_read ? *gpu.depth : gpu.no_depth;
   {
+    // The last drawing step writes the output itself.
     auto output = gpu.output->Lock();
-    gpu.texture_copy->Copy(result, *output);
+    if (!tiles.empty()) {
+      // With tiles the faces are rendered at the camera's size and the tiles pick from that;
+      // without any face drawn the tiles pick from the composed picture directly.
+      const Texture& rendered = gpu.renderer->Render(gpu.composed, depth, stable, *gpu.face_tracker,
+                                                     gpu.composed.size(), nullptr, true);
+      Probe("renderer", *frame);
+      latency.Checkpoint("Cropper");
+      gpu.crop_renderer->Draw(rendered, tiles, output_size_, output.get());
+      Probe("crop renderer", *frame);
+    } else {
+      gpu.renderer->Render(gpu.composed, depth, stable, *gpu.face_tracker, output_size_,
+                           output.get());
+      Probe("renderer", *frame);
+      latency.Checkpoint("Cropper");
+    }
+    latency.Checkpoint("Pipeline");
   }
-  Probe("copy", *frame);
+  Probe("output", *frame);
   latency.Checkpoint("Output");
   output_signal_(gpu.output, latency);
   fps_.store(fps_calculator_.AddFrame());
@@ -152,34 +162,25 @@ void VantisolPipeline::Process2D(const std::map<int, FaceData>& faces,
   gpu.color_converter.SetParams(scale, offset / 255.0f);
   Probe("colour upload", *frame);
 
-  std::vector<FaceData> face_list;
-  bool any_depth = false;
-  for (const auto& [id, face] : faces) {
-    face_list.push_back(face);
-    any_depth = any_depth || face.average_depth > 0;
-  }
-
-  const bool depth_usable = UsableDepth(frame->depth);
-  if (background_mode_ == 0 || !any_depth || (background_mode_ == 1 && blur_amount_ == 0) ||
-      !depth_usable) {
+  if (!SegmentationRuns(faces, UsableDepth(frame->depth))) {
     gpu.color_converter.Convert(gpu.color_input, gpu.composed);
     Probe("conversion", *frame);
-  } else if (!Segment(frame)) {
-    gpu.color_converter.Convert(gpu.color_input, gpu.composed);
-    Probe("conversion", *frame);
-  } else if (bw_segmentation_) {
-    gpu.grey_processor.Run(gpu.mask, gpu.composed);
-    Probe("grey view", *frame);
   } else {
-    Texture& background = background_mode_ == 2 ? *gpu.replacement : gpu.background;
-    if (background_mode_ == 2) UpdateReplacement();
-    if (background_mode_ == 1) {
-      gpu.background_blur->Blur(gpu.color, gpu.background, &gpu.mask);
-      Probe("background blur", *frame);
+    Segment(frame);
+    if (bw_segmentation_) {
+      gpu.grey_processor.Run(gpu.mask, gpu.composed);
+      Probe("grey view", *frame);
+    } else {
+      Texture& background = background_mode_ == 2 ? *gpu.replacement : gpu.background;
+      if (background_mode_ == 2) UpdateReplacement();
+      if (background_mode_ == 1) {
+        gpu.background_blur->Blur(gpu.color, gpu.background, &gpu.mask);
+        Probe("background blur", *frame);
+      }
+      gpu.mask_blur->Blur(gpu.mask, gpu.soft_mask, nullptr);
+      gpu.blender->Blend(gpu.color, background, gpu.composed, gpu.soft_mask);
+      Probe("blend", *frame);
     }
-    gpu.mask_blur->Blur(gpu.mask, gpu.soft_mask, nullptr);
-    gpu.blender->Blend(gpu.color, background, gpu.composed, gpu.soft_mask);
-    Probe("blend", *frame);
   }
 
   if (bilateral_filter_) {
@@ -189,8 +190,31 @@ void VantisolPipeline::Process2D(const std::map<int, FaceData>& faces,
   }
 }
 
-bool VantisolPipeline::Segment(const std::shared_ptr<const ImageData>& frame) {
+bool VantisolPipeline::SegmentationRuns(const std::map<int, FaceData>& faces,
+                                        bool depth_usable) const {
+  const bool any_depth = std::any_of(
+      faces.begin(), faces.end(), [](const auto& face) { return face.second.average_depth > 0; });
+  return background_mode_ != 0 && any_depth && !(background_mode_ == 1 && blur_amount_ == 0) &&
+         depth_usable;
+}
+
+bool VantisolPipeline::UsesCameraMask(const ImageData& frame) const {
+  return personify_ && frame.segmentation.valid() && !frame.segmentation.empty();
+}
+
+void VantisolPipeline::Segment(const std::shared_ptr<const ImageData>& frame) {
   GpuResources& gpu = *gpu_resources_;
+  if (UsesCameraMask(*frame)) {
+    // The grey view shows only the mask: the colour picture is not needed then.
+    if (!bw_segmentation_) {
+      gpu.color_converter.Convert(gpu.color_input, gpu.color);
+      Probe("conversion", *frame);
+    }
+    gpu.camera_mask.Assign(frame->segmentation);
+    gpu.mask_processor.Run(gpu.camera_mask, gpu.mask);
+    Probe("segmentation", *frame);
+    return;
+  }
   gpu.projected_depth.Resize(frame->color.size);
   Calibration depth_calibration = frame->depth.calibration;
   Calibration color_calibration = frame->color.calibration;
@@ -199,14 +223,6 @@ bool VantisolPipeline::Segment(const std::shared_ptr<const ImageData>& frame) {
   Probe("depth projection", *frame);
   gpu.color_converter.Convert(gpu.color_input, gpu.color);
   Probe("conversion", *frame);
-
-  const bool camera_mask = frame->segmentation.valid() && !frame->segmentation.empty();
-  if (personify_ && camera_mask) {
-    gpu.camera_mask.Assign(frame->segmentation);
-    gpu.mask_processor.Run(gpu.camera_mask, gpu.mask);
-    Probe("segmentation", *frame);
-    return true;
-  }
   // The extractor takes at most four faces: the ones seen in this frame come first.
   std::vector<FaceData> faces;
   for (const bool seen : {true, false}) {
@@ -230,7 +246,6 @@ bool VantisolPipeline::Segment(const std::shared_ptr<const ImageData>& frame) {
   }
   gpu.temporal_segmenter.Process(gpu.color, gpu.trimap, gpu.mask);
   Probe("segmentation", *frame);
-  return true;
 }
 
 void VantisolPipeline::UpdateReplacement() {

@@ -49,6 +49,8 @@ struct GpuResources {
   std::unique_ptr<Texture> replacement;
   std::unique_ptr<Texture> bilateral_output;
   std::unique_ptr<Texture> depth;
+  // Stays empty: what the face renderer gets for a frame without usable depth.
+  Texture no_depth{Image::Format::kGray16};
   std::unique_ptr<opengl::ForegroundExtractor> foreground_extractor;
   std::unique_ptr<TextureBlender> blender;
   std::unique_ptr<TextureBlur> mask_blur;

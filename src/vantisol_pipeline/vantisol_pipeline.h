@@ -128,7 +128,11 @@ class VantisolPipeline {
   void ProcessFrame(std::shared_ptr<const ImageData> frame);
   void Process2D(const std::map<int, FaceData>& faces,
                  const std::shared_ptr<const ImageData>& frame);
-  bool Segment(const std::shared_ptr<const ImageData>& frame);
+  // Whether the frame gets a person mask and a background.
+  bool SegmentationRuns(const std::map<int, FaceData>& faces, bool depth_usable) const;
+  bool UsesCameraMask(const ImageData& frame) const;
+  // Makes the person mask, from the camera's segmentation or the own one.
+  void Segment(const std::shared_ptr<const ImageData>& frame);
   void UpdateReplacement();
   void Probe(const char* stage, const ImageData& frame);
 

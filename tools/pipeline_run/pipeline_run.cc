@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <limits>
 #include <map>
@@ -86,14 +87,17 @@ struct Options {
   int seconds = 0;
   int cycle_effects = 0;
   bool monitor = false;
+  // Pipeline settings in the order given.
+  std::vector<std::function<void(VantisolPipeline&)>> settings;
 };
 
 bool ParseSize(const std::string& text, Size* size) {
   return std::sscanf(text.c_str(), "%dx%d", &size->width, &size->height) == 2;
 }
 
-// Reads the options; pipeline settings are applied as they come.
-bool Parse(int argc, char** argv, Options* options, VantisolPipeline* pipeline) {
+// Reads the options; the pipeline settings among them are kept for later, so that reading them
+// needs neither a display nor a pipeline. False after --help.
+bool Parse(int argc, char** argv, Options* options) {
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     const auto next = [&]() -> std::string {
@@ -101,6 +105,9 @@ bool Parse(int argc, char** argv, Options* options, VantisolPipeline* pipeline) 
       return argv[++i];
     };
     const auto number = [&] { return std::stoi(next()); };
+    const auto later = [&](std::function<void(VantisolPipeline&)> setting) {
+      options->settings.push_back(std::move(setting));
+    };
     if (a == "--frames")
       options->frames = number();
     else if (a == "--size") {
@@ -122,39 +129,44 @@ bool Parse(int argc, char** argv, Options* options, VantisolPipeline* pipeline) 
     else if (a == "--monitor")
       options->monitor = true;
     else if (a == "--mode")
-      pipeline->SetBackgroundMode(number());
+      later([v = number()](VantisolPipeline& p) { p.SetBackgroundMode(v); });
     else if (a == "--blur")
-      pipeline->SetBlurAmount(number());
+      later([v = number()](VantisolPipeline& p) { p.SetBlurAmount(v); });
     else if (a == "--background") {
-      const std::string file = next();
-      if (!pipeline->SetBackground(file)) throw std::invalid_argument("cannot read " + file);
+      later([file = next()](VantisolPipeline& p) {
+        if (!p.SetBackground(file)) throw std::invalid_argument("cannot read " + file);
+      });
     } else if (a == "--personify")
-      pipeline->SetPersonify(true);
+      later([](VantisolPipeline& p) { p.SetPersonify(true); });
     else if (a == "--bw")
-      pipeline->SetBwSegmentation(true);
+      later([](VantisolPipeline& p) { p.SetBwSegmentation(true); });
     else if (a == "--bilateral")
-      pipeline->SetBilateralFilter(true);
+      later([](VantisolPipeline& p) { p.SetBilateralFilter(true); });
     else if (a == "--no-color-correction")
-      pipeline->SetColorCorrection(false);
+      later([](VantisolPipeline& p) { p.SetColorCorrection(false); });
     else if (a == "--no-sw-correction")
-      pipeline->SetSwColorCorrection(false);
+      later([](VantisolPipeline& p) { p.SetSwColorCorrection(false); });
     else if (a == "--no-auto-camera")
-      pipeline->SetAutomaticCamera(false);
+      later([](VantisolPipeline& p) { p.SetAutomaticCamera(false); });
     else if (a == "--no-history")
-      pipeline->SetUseHistory(false);
+      later([](VantisolPipeline& p) { p.SetUseHistory(false); });
     else if (a == "--draw-faces")
-      pipeline->SetDrawFaces(true);
+      later([](VantisolPipeline& p) { p.SetDrawFaces(true); });
     else if (a == "--gaze") {
-      pipeline->SetGazeCorrection(true);
-      pipeline->SetGazeCorrectionAmount(number());
+      later([v = number()](VantisolPipeline& p) {
+        p.SetGazeCorrection(true);
+        p.SetGazeCorrectionAmount(v);
+      });
     } else if (a == "--undistortion") {
-      pipeline->SetFaceUndistortion(true);
-      pipeline->SetFaceUndistortionAmount(number());
+      later([v = number()](VantisolPipeline& p) {
+        p.SetFaceUndistortion(true);
+        p.SetFaceUndistortionAmount(v);
+      });
     } else if (a == "--bg-thresh")
-      pipeline->SetBgThresh(number());
+      later([v = number()](VantisolPipeline& p) { p.SetBgThresh(v); });
     else if (a == "--face-scale") {
       const int w = number();
-      pipeline->SetFaceTemplateScale(w, number());
+      later([w, h = number()](VantisolPipeline& p) { p.SetFaceTemplateScale(w, h); });
     } else if (a == "--help") {
       std::cout << kUsage;
       return false;
@@ -197,7 +209,7 @@ class Runner {
   // Render thread, after the frame's result is in the output texture.
   void OnProbe(const char* stage, const ImageData& frame) {
     if (std::string(stage) == "start" && probe_gl_.exchange(false)) gl_names_.Probe();
-    if (std::string(stage) != "copy") return;
+    if (std::string(stage) != "output") return;
     time_stamp_ = frame.color.time_stamp;
     color_size_ = frame.color.size;
   }
@@ -363,6 +375,16 @@ class Runner {
 };
 
 int Run(int argc, char** argv) {
+  Options options;
+  bool has_background = false;
+  for (int i = 1; i < argc; ++i) has_background |= std::string(argv[i]) == "--background";
+  try {
+    if (!Parse(argc, argv, &options)) return 0;
+  } catch (const std::exception& error) {
+    std::cerr << error.what() << "\n" << kUsage;
+    return 2;
+  }
+
   QGuiApplication application(argc, argv);
   el::Loggers::reconfigureAllLoggers(el::ConfigurationType::Format, "%level %msg");
   el::Loggers::reconfigureAllLoggers(el::ConfigurationType::ToFile, "false");
@@ -374,11 +396,8 @@ int Run(int argc, char** argv) {
 
   auto owned_pipeline = std::make_unique<VantisolPipeline>();
   VantisolPipeline& pipeline = *owned_pipeline;
-  Options options;
-  bool has_background = false;
-  for (int i = 1; i < argc; ++i) has_background |= std::string(argv[i]) == "--background";
   try {
-    if (!Parse(argc, argv, &options, &pipeline)) return 0;
+    for (const auto& setting : options.settings) setting(pipeline);
   } catch (const std::exception& error) {
     std::cerr << error.what() << "\n" << kUsage;
     return 2;

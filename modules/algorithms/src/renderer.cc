@@ -242,9 +242,9 @@ void Renderer::Resize(Size color, Size depth, Size output) {
   glBindRenderbuffer(GL_RENDERBUFFER, 0);
 }
 
-void Renderer::Render(const Texture& color, const Texture& depth,
-                      std::shared_ptr<const ImageData> frame, FaceTracker& tracker,
-                      Size output_size) {
+const Texture& Renderer::Render(const Texture& color, const Texture& depth,
+                                std::shared_ptr<const ImageData> frame, FaceTracker& tracker,
+                                Size output_size, Texture* target, bool may_pass_through) {
   if (!initialized_) {
     Init(color.size(), frame->depth.size, output_size);
     initialized_ = true;
@@ -258,38 +258,70 @@ void Renderer::Render(const Texture& color, const Texture& depth,
   calibration.K[2] -= static_cast<float>(x_offset);
   calibration.K[5] -= static_cast<float>(y_offset);
   camera_->Update(crop_size_, calibration);
-  texture_copy_->Copy(color.id(), color_crop_texture_.id(), x_offset, y_offset, crop_size_.width,
-                      crop_size_.height);
 
-  ViewportGuard viewport(output_size_);
-  glBindFramebuffer(GL_FRAMEBUFFER, framebuffer_);
-  glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, output_texture_.id(),
-                         0);
-  glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER,
-                            depth_renderbuffer_);
-  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-  if (draw_background_) {
-    texture_draw_->Draw(color_crop_texture_, output_size_, TextureDraw::kStretch, 0);
-  }
-  if (draw_depthmap_ && (depthmap_mode_ == 0 || depthmap_mode_ == 1) && !depth.size().empty()) {
-    if (!depthmap_renderer_) depthmap_renderer_ = std::make_unique<DepthmapRenderer>();
-    depthmap_renderer_->Draw(depth, frame->depth.calibration, color_crop_texture_, calibration,
-                             *camera_, depthmap_mode_);
-  }
+  // The faces and their weights first: only then is it known whether any pass draws more than
+  // the colour picture.
+  struct Drawn {
+    int id;
+    const FaceTemplate* face;
+    const FaceData* data;
+  };
+  std::vector<Drawn> drawn;
   face_weights_.clear();
   mesh_drawn_.clear();
+  bool any_mesh = false;
   for (const auto& [id, face] : frame->faces) {
     const auto found = tracker.face_templates_.find(id);
     // The tracker keeps a template for every face of the frame; one without is not drawn.
     if (found == tracker.face_templates_.end() || !found->second) continue;
     const FaceTemplate& face_template = *found->second;
     if (!face_template.world_mesh_ || face_template.world_mesh_->vertices.empty()) continue;
-    weights_ = FaceWeights();
-    mesh_drawn_[id] = false;
-    DrawFace(face_template, face, frame, calibration, id);
-    face_weights_[id] = weights_;
+    const FaceWeights weights =
+        ComputeFaceWeights(face_template.weight_, face_template.HeadAngle(frame),
+                           face_template.pose_.translation().norm(), enable_face_undistortion_,
+                           enable_gaze_correction_);
+    face_weights_[id] = weights;
+    mesh_drawn_[id] = MeshPassRuns(weights, face_template.weight_);
+    any_mesh = any_mesh || mesh_drawn_[id];
+    drawn.push_back({id, &face_template, &face});
+  }
+  const bool depthmap = reads_depth() && !depth.size().empty();
+  Texture& out = target != nullptr ? *target : output_texture_;
+  if (draw_background_ && !depthmap && !draw_landmarks_ && !any_mesh && crop_size_ == color_size_ &&
+      output_size_ == color_size_) {
+    // The output would be the colour picture itself.
+    if (may_pass_through) return color;
+    texture_copy_->Copy(color, out);
+    return out;
+  }
+
+  out.Resize(output_size_);
+  texture_copy_->Copy(color.id(), color_crop_texture_.id(), x_offset, y_offset, crop_size_.width,
+                      crop_size_.height);
+  ViewportGuard viewport(output_size_);
+  glBindFramebuffer(GL_FRAMEBUFFER, framebuffer_);
+  glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, out.id(), 0);
+  glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER,
+                            depth_renderbuffer_);
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  if (draw_background_) {
+    texture_draw_->Draw(color_crop_texture_, output_size_, TextureDraw::kStretch, 0);
+  }
+  if (depthmap) {
+    if (!depthmap_renderer_) depthmap_renderer_ = std::make_unique<DepthmapRenderer>();
+    depthmap_renderer_->Draw(depth, frame->depth.calibration, color_crop_texture_, calibration,
+                             *camera_, depthmap_mode_);
+  }
+  for (const Drawn& face : drawn) {
+    DrawFace(*face.face, *face.data, face_weights_[face.id], mesh_drawn_[face.id], calibration);
   }
   glBindFramebuffer(GL_FRAMEBUFFER, 0);
+  return out;
+}
+
+bool Renderer::MeshPassRuns(const FaceWeights& weights, float fade_weight) const {
+  if (!enable_gaze_correction_ && !enable_face_undistortion_ && !draw_mesh_) return false;
+  return (draw_mesh_ && fade_weight > 0) || weights.undistortion > 0.01f || weights.gaze > 0.01f;
 }
 
 void Renderer::UploadTopology(const FaceMesh& mesh) {
@@ -314,29 +346,10 @@ void Renderer::UploadTopology(const FaceMesh& mesh) {
   topology_uploaded_ = true;
 }
 
-void Renderer::DrawFace(const FaceTemplate& face, const FaceData& data,
-                        const std::shared_ptr<const ImageData>& frame,
-                        const Calibration& calibration, int id) {
+void Renderer::DrawFace(const FaceTemplate& face, const FaceData& data, const FaceWeights& weights,
+                        bool mesh_pass, const Calibration& calibration) {
   const FaceMesh& mesh = *face.world_mesh_;
-  if (!topology_uploaded_) UploadTopology(mesh);
   camera_->scene_center = mesh.Centroid();
-  mesh_->SetVertices(mesh.vertices);
-  // The model's normals turned with the pose: directions, so the translation stays out.
-  std::vector<Eigen::Vector3f> normals(mesh.vertices.size(), Eigen::Vector3f::Zero());
-  if (face.model_mesh_ && face.model_mesh_->normals.size() == normals.size()) {
-    const Eigen::Matrix3f rotation = face.pose_.linear();
-    for (size_t i = 0; i < normals.size(); ++i) {
-      normals[i] = (rotation * face.model_mesh_->normals[i]).normalized();
-    }
-  } else if (mesh.normals.size() == normals.size()) {
-    normals = mesh.normals;
-  }
-  mesh_->SetNormals(normals);
-
-  const float distance = face.pose_.translation().norm();
-  weights_ = ComputeFaceWeights(face.weight_, face.HeadAngle(frame), distance,
-                                enable_face_undistortion_, enable_gaze_correction_);
-  ShadowPass(weights_);
 
   if (draw_landmarks_) {
     if (!point_renderer_) point_renderer_ = std::make_unique<PointRenderer>();
@@ -350,13 +363,24 @@ void Renderer::DrawFace(const FaceTemplate& face, const FaceData& data,
       point_renderer_->Draw(points, *camera_, Eigen::Vector4f(0, 0, confidence / 100.0f, 1), 5);
     }
   }
+  // The shadow map serves only the mesh pass.
+  if (!mesh_pass) return;
 
-  if (!enable_gaze_correction_ && !enable_face_undistortion_ && !draw_mesh_) return;
-  const float w = face.weight_;
-  if ((draw_mesh_ && w > 0) || weights_.undistortion > 0.01f || weights_.gaze > 0.01f) {
-    MainPass(weights_, w, calibration);
-    mesh_drawn_[id] = true;
+  if (!topology_uploaded_) UploadTopology(mesh);
+  mesh_->SetVertices(mesh.vertices);
+  // The model's normals turned with the pose: directions, so the translation stays out.
+  std::vector<Eigen::Vector3f> normals(mesh.vertices.size(), Eigen::Vector3f::Zero());
+  if (face.model_mesh_ && face.model_mesh_->normals.size() == normals.size()) {
+    const Eigen::Matrix3f rotation = face.pose_.linear();
+    for (size_t i = 0; i < normals.size(); ++i) {
+      normals[i] = (rotation * face.model_mesh_->normals[i]).normalized();
+    }
+  } else if (mesh.normals.size() == normals.size()) {
+    normals = mesh.normals;
   }
+  mesh_->SetNormals(normals);
+  ShadowPass(weights);
+  MainPass(weights, face.weight_, calibration);
 }
 
 void Renderer::SetCommonUniforms(const Shader& shader, const FaceWeights& weights) const {

@@ -132,5 +132,37 @@ TEST_F(RendererTest, OddLeftoverPutsTheBandHalfAPixelTowardTheOrigin) {
   }
 }
 
+// The pipeline's ways of calling: into a given texture, and with the unchanged colour picture
+// passed through without any pass; a view that draws (here the white clear colour) always draws.
+TEST_F(RendererTest, DrawsIntoATargetAndPassesAnUnchangedPictureThrough) {
+  const Image picture = test::RandomImage({32, 24}, Image::Format::kRGB, 8);
+  Texture color(picture), depth(Image::Format::kGray16), target(Image::Format::kRGB);
+  Renderer renderer;
+  const auto frame = FrameOf({32, 24}, {16, 12});
+  const auto wrong_pixels = [&](const Texture& texture, int x_offset) {
+    const Image image = texture.Download(Image::Format::kRGB);
+    long wrong = 0;
+    for (int y = 0; y < image.size.height; ++y)
+      for (int x = 0; x < image.size.width; ++x)
+        for (int c = 0; c < 3; ++c) wrong += At(image, x, y, c) != At(picture, x + x_offset, y, c);
+    return wrong;
+  };
+  // A square output: the central band, drawn into the target, the own output left alone.
+  EXPECT_EQ(&renderer.Render(color, depth, frame, Tracker(), {24, 24}, &target, true), &target);
+  ASSERT_EQ(target.size(), (Size{24, 24}));
+  EXPECT_EQ(wrong_pixels(target, 4), 0);
+  EXPECT_EQ(renderer.output().size(), (Size{24, 24}));
+  EXPECT_NE(wrong_pixels(renderer.output(), 4), 0);
+  // The whole picture at its own size: passed through, or copied into the target.
+  EXPECT_EQ(&renderer.Render(color, depth, frame, Tracker(), {32, 24}, nullptr, true), &color);
+  EXPECT_EQ(&renderer.Render(color, depth, frame, Tracker(), {32, 24}, &target), &target);
+  ASSERT_EQ(target.size(), (Size{32, 24}));
+  EXPECT_EQ(wrong_pixels(target, 0), 0);
+  renderer.draw_background_ = false;
+  EXPECT_EQ(&renderer.Render(color, depth, frame, Tracker(), {32, 24}, &target, true), &target);
+  const Image white = target.Download(Image::Format::kRGB);
+  for (int i = 0; i < 32 * 24 * 3; ++i) ASSERT_EQ(white.data.get()[i], 255) << i;
+}
+
 }  // namespace
 }  // namespace vantisol

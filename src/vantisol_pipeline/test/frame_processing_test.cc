@@ -5,6 +5,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "algorithms/renderer.h"
 #include "gl_test.h"
 #include "pipeline_test_support.h"
 #include "test_folder.h"
@@ -347,6 +348,32 @@ TEST(FrameProcessingTest, UnusablePicturesAreSkippedAndLoggedOnce) {
   EXPECT_EQ(rig.outputs(), outputs + 1);
   EXPECT_GT(test::Compare(good, plain, 2).over, 10000);  // green background again
   EXPECT_EQ(log.Count("WARNING Frame without a YUY2 colour picture: it is not processed"), 1);
+}
+
+// The depth-map view draws the frame's own depth: a frame without usable depth (none, or one of
+// the wrong format with its calibration) shows none, not the depth of the frame before it.
+TEST(FrameProcessingTest, AFrameWithoutUsableDepthShowsNoEarlierDepth) {
+  const TrueFrame& input = First();
+  const CameraImage& depth = input.frame->depth;
+  const CameraImage unusable[] = {
+      CameraImage(),
+      CameraImage(Image(depth.size, Image::Format::kGray8), depth.calibration, depth.time_stamp)};
+  for (const CameraImage& other : unusable) {
+    SCOPED_TRACE(other.empty() ? "no depth" : "8-bit depth");
+    PipelineRig rig;
+    rig.pipeline->SetColorCorrection(false);
+    {
+      auto renderer = rig.pipeline->renderer();
+      ASSERT_TRUE(renderer);
+      renderer->draw_depthmap_ = true;
+    }
+    const Image plain = test::CpuRgb(input.frame->color);
+    EXPECT_GT(test::Compare(rig.Process(input.frame), plain, 2).over, 10000);
+    const auto without =
+        std::make_shared<const ImageData>(input.frame->color, input.frame->segmentation, other,
+                                          CameraImage(), input.frame->faces, input.frame->latency);
+    EXPECT_EQ(test::Compare(rig.Process(without), plain, 2).over, 0);
+  }
 }
 
 }  // namespace

@@ -86,6 +86,7 @@ PipelineRig::PipelineRig(Size output_size, bool start) : output_size_(output_siz
   });
   pipeline->output_signal_.connect(
       [this](std::shared_ptr<LockedTexture> texture, LatencyCalculator) {
+        if (before_read) before_read(texture);
         Image image;
         {
           auto loan = texture->Lock();

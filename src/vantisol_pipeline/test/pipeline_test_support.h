@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -99,6 +100,9 @@ class PipelineRig {
 
   std::unique_ptr<VantisolPipeline> pipeline;
   FeedCamera* camera = nullptr;
+  // Runs on the render thread before each output is read back (the window's own drawing, such as
+  // the watermark); set it before Start.
+  std::function<void(const std::shared_ptr<LockedTexture>&)> before_read;
   std::atomic<int> factory_calls{0};
 
  private:

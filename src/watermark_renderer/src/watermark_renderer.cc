@@ -72,7 +72,10 @@ void WatermarkRenderer::Render(std::shared_ptr<LockedTexture> texture) {
   glBindFramebuffer(GL_FRAMEBUFFER, framebuffer_);
   glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, target->id(), 0);
   {
+    // Only the mark's rectangle is shaded; the drawer places the mark by window position, so the
+    // pixels come out as with a whole-frame viewport.
     ViewportGuard viewport(size);
+    glViewport(placement.x, placement.y, placement.width, placement.height);
     drawer_->Draw(*watermark_, placement, 0);
   }
   glBindFramebuffer(GL_FRAMEBUFFER, 0);

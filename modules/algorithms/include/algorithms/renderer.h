@@ -39,11 +39,20 @@ class Renderer {
   Renderer(const Renderer&) = delete;
   Renderer& operator=(const Renderer&) = delete;
 
-  void Render(const Texture& color, const Texture& depth, std::shared_ptr<const ImageData> frame,
-              FaceTracker& tracker, Size output_size);
+  // Draws into `target` (resized to the output size), or the own output texture when null, and
+  // returns the texture that holds the result. When nothing but the colour picture would be
+  // drawn, unscaled and uncropped, it is copied as it is; with `may_pass_through` not even that:
+  // `color` itself is returned and nothing is drawn.
+  const Texture& Render(const Texture& color, const Texture& depth,
+                        std::shared_ptr<const ImageData> frame, FaceTracker& tracker,
+                        Size output_size, Texture* target = nullptr, bool may_pass_through = false);
   void Init(Size color, Size depth, Size output);
   void Resize(Size color, Size depth, Size output);
 
+  // Whether Render reads its depth texture (the depth-map view).
+  bool reads_depth() const {
+    return draw_depthmap_ && (depthmap_mode_ == 0 || depthmap_mode_ == 1);
+  }
   const Texture& output() const { return output_texture_; }
   Texture& output() { return output_texture_; }
   Size crop_size() const { return crop_size_; }
@@ -66,9 +75,9 @@ class Renderer {
   int eye_rotation_amount_ = 0;
 
  private:
-  void DrawFace(const FaceTemplate& face, const FaceData& data,
-                const std::shared_ptr<const ImageData>& frame, const Calibration& calibration,
-                int id);
+  void DrawFace(const FaceTemplate& face, const FaceData& data, const FaceWeights& weights,
+                bool mesh_pass, const Calibration& calibration);
+  bool MeshPassRuns(const FaceWeights& weights, float fade_weight) const;
   void UploadTopology(const FaceMesh& mesh);
   void SetCommonUniforms(const Shader& shader, const FaceWeights& weights) const;
   void DrawMesh() const;
@@ -104,7 +113,6 @@ class Renderer {
   static constexpr bool kDrawOccludedVertices = false;
   static constexpr int kUndistortionZOffset = 0;
 
-  FaceWeights weights_;
   std::map<int, FaceWeights> face_weights_;
   std::map<int, bool> mesh_drawn_;
 
