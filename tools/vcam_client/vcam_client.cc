@@ -1,20 +1,26 @@
 // Reads frames from the program through the virtual camera's frame client, as a video-call
 // application would through the plug-in:
-//   vcam_client [--size WxH] [--seconds S] [--every K --out FOLDER] [--dir FOLDER]
+//   vcam_client [--size WxH] [--seconds S] [--every K --out FOLDER] [--recent N] [--dir FOLDER]
 // It registers as client at the size (default 1280x720), starts the program when none runs (from
 // FOLDER, default this tool's folder, or the folder above), reads samples for S seconds (default
 // 10) and prints the frames per second, the time each sample took, and, for frames that carry
 // a producer's steady-clock stamp in bytes 8-15 (the test producer does), the hand-over latency.
-// With --every K every K-th sample is saved upright as FOLDER/frame_<n>.png.
+// With --every K every K-th sample is saved upright as FOLDER/frame_<n>.png. With --recent N it
+// keeps the last N samples, and on SIGUSR1 writes them upright as FOLDER/recent_<n>.ppm and then
+// an empty FOLDER/recent.done: what it held when a picture elsewhere was taken.
 
 #include <lodepng.h>
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "vantisol_client/vantisol_client.h"
@@ -30,8 +36,11 @@ double Percentile(std::vector<double> values, double p) {
   return values[index];
 }
 
-void SavePng(const std::vector<unsigned char>& sample, int width, int height,
-             const std::string& file) {
+volatile std::sig_atomic_t recent_requested = 0;
+
+// A sample (bottom-up BGR) as top-down RGB.
+std::vector<unsigned char> Upright(const std::vector<unsigned char>& sample, int width,
+                                   int height) {
   std::vector<unsigned char> rgb(sample.size());
   for (int y = 0; y < height; ++y) {
     const unsigned char* in = &sample[static_cast<size_t>(height - 1 - y) * width * 3];
@@ -42,9 +51,28 @@ void SavePng(const std::vector<unsigned char>& sample, int width, int height,
       out[x * 3 + 2] = in[x * 3];
     }
   }
-  if (lodepng::encode(file, rgb, width, height, LCT_RGB, 8) != 0) {
+  return rgb;
+}
+
+void SavePng(const std::vector<unsigned char>& sample, int width, int height,
+             const std::string& file) {
+  if (lodepng::encode(file, Upright(sample, width, height), width, height, LCT_RGB, 8) != 0) {
     std::fprintf(stderr, "vcam_client: cannot write %s\n", file.c_str());
   }
+}
+
+// PPM rather than PNG: a second's samples are written at once without holding the client up.
+void SaveRecent(const std::deque<std::pair<int, std::vector<unsigned char>>>& recent, int width,
+                int height, const std::string& folder) {
+  for (const auto& [number, sample] : recent) {
+    char name[64];
+    std::snprintf(name, sizeof(name), "/recent_%05d.ppm", number);
+    std::ofstream file(folder + name, std::ios::binary);
+    file << "P6\n" << width << " " << height << "\n255\n";
+    const auto rgb = Upright(sample, width, height);
+    file.write(reinterpret_cast<const char*>(rgb.data()), std::streamsize(rgb.size()));
+  }
+  std::ofstream(folder + "/recent.done");
 }
 
 }  // namespace
@@ -53,6 +81,7 @@ int main(int argc, char** argv) {
   vantisol::Size size{1280, 720};
   double seconds = 10.0;
   int every = 0;
+  size_t keep_recent = 0;
   std::string out = ".";
   std::string dir;
   for (int i = 1; i < argc; ++i) {
@@ -64,6 +93,8 @@ int main(int argc, char** argv) {
       seconds = std::atof(argv[++i]);
     } else if (arg == "--every" && value) {
       every = std::atoi(argv[++i]);
+    } else if (arg == "--recent" && value) {
+      keep_recent = static_cast<size_t>(std::max(0, std::atoi(argv[++i])));
     } else if (arg == "--out" && value) {
       out = argv[++i];
     } else if (arg == "--dir" && value) {
@@ -71,11 +102,12 @@ int main(int argc, char** argv) {
     } else {
       std::fprintf(stderr,
                    "usage: vcam_client [--size WxH] [--seconds S] [--every K --out FOLDER] "
-                   "[--dir FOLDER]\n");
+                   "[--recent N] [--dir FOLDER]\n");
       return 2;
     }
   }
   if (size.width <= 0 || size.height <= 0) return 2;
+  if (keep_recent > 0) std::signal(SIGUSR1, [](int) { recent_requested = 1; });
 
   vantisol::VantisolClient client{dir.empty() ? vantisol::path() : vantisol::path(dir)};
   client.set_resolution(size);
@@ -85,6 +117,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::vector<unsigned char> sample(static_cast<size_t>(size.width) * size.height * 3);
+  std::deque<std::pair<int, std::vector<unsigned char>>> recent;
   std::vector<double> fill_ms;
   std::vector<double> latency_ms;
   int64_t last_stamp = 0;
@@ -113,6 +146,14 @@ int main(int argc, char** argv) {
       char name[64];
       std::snprintf(name, sizeof(name), "/frame_%05d.png", samples);
       SavePng(sample, size.width, size.height, out + name);
+    }
+    if (keep_recent > 0) {
+      if (recent.size() == keep_recent) recent.pop_front();
+      recent.emplace_back(samples, sample);
+      if (recent_requested) {
+        recent_requested = 0;
+        SaveRecent(recent, size.width, size.height, out);
+      }
     }
     ++samples;
   }
