@@ -13,8 +13,9 @@ function(vantisol_warnings target)
 endfunction()
 
 # vantisol_test(<name> SOURCES ... DEPS ... [OWN_MAIN] [TIMEOUT <seconds>]): a GoogleTest binary
-# registered with ctest. Each of its tests gets TIMEOUT seconds (60 unless the binary asks for more),
-# so that a hang is reported within a minute.
+# registered with ctest. Each of its tests gets TIMEOUT seconds (60 unless the binary asks for more,
+# times the build's VANTISOL_TIME_SCALE), so that a hang is reported within a minute. The test code
+# sees the scale as the macro VANTISOL_TIME_SCALE (watchdog.h scales its limits by it).
 function(vantisol_test name)
   if(NOT VANTISOL_BUILD_TESTS)
     return()
@@ -23,8 +24,12 @@ function(vantisol_test name)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 60)
   endif()
+  if(VANTISOL_TIME_SCALE)
+    math(EXPR ARG_TIMEOUT "${ARG_TIMEOUT} * ${VANTISOL_TIME_SCALE}")
+  endif()
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock)
+  vantisol_time_scale(${name})
   if(NOT ARG_OWN_MAIN)
     target_link_libraries(${name} PRIVATE GTest::gtest_main)
   endif()
@@ -42,6 +47,14 @@ function(vantisol_test name)
                        PROPERTIES TIMEOUT ${ARG_TIMEOUT})
 endfunction()
 
+# vantisol_time_scale(<target>): the target's code sees the build's VANTISOL_TIME_SCALE (how many
+# times slower it runs than a plain build) as the macro of that name.
+function(vantisol_time_scale target)
+  if(VANTISOL_TIME_SCALE AND NOT VANTISOL_TIME_SCALE EQUAL 1)
+    target_compile_definitions(${target} PRIVATE VANTISOL_TIME_SCALE=${VANTISOL_TIME_SCALE})
+  endif()
+endfunction()
+
 # Adds every subfolder of the current folder that holds a CMakeLists.txt.
 function(vantisol_add_subfolders)
   file(GLOB dirs LIST_DIRECTORIES true ${CMAKE_CURRENT_SOURCE_DIR}/*)
@@ -49,5 +62,52 @@ function(vantisol_add_subfolders)
     if(IS_DIRECTORY ${dir} AND EXISTS ${dir}/CMakeLists.txt)
       add_subdirectory(${dir})
     endif()
+  endforeach()
+endfunction()
+
+# vantisol_build_tool(<target>): a program that the build runs to generate files. It is a tool of
+# the build, not part of the product: a sanitizer build leaves it uninstrumented, so that it runs
+# without the test suite's options and suppressions and the reports of the uninstrumented
+# libraries it loads cannot stop the build.
+function(vantisol_build_tool target)
+  foreach(property COMPILE_OPTIONS LINK_OPTIONS)
+    get_target_property(options ${target} ${property})
+    if(options)
+      list(FILTER options EXCLUDE REGEX "^-f(no-)?sanitize")
+      set_property(TARGET ${target} PROPERTY ${property} ${options})
+    endif()
+  endforeach()
+  set_property(TARGET ${target} PROPERTY VANTISOL_BUILD_TOOL TRUE)
+endfunction()
+
+# vantisol_keep_gl_driver_loaded(): links cmake/sanitizer/keep_gl_driver.cc into every program of
+# the tree except the build's tools (see that file for why).
+function(vantisol_keep_gl_driver_loaded)
+  find_path(VANTISOL_GL_DRIVER_DIR swrast_dri.so
+            PATHS /usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}/dri /usr/lib64/dri /usr/lib/dri
+            NO_DEFAULT_PATH)
+  if(NOT VANTISOL_GL_DRIVER_DIR)
+    message(STATUS "No software GL driver found: nothing to keep loaded for the leak checker")
+    return()
+  endif()
+  add_library(keep_gl_driver OBJECT ${PROJECT_SOURCE_DIR}/cmake/sanitizer/keep_gl_driver.cc)
+  target_compile_definitions(keep_gl_driver PRIVATE
+                             VANTISOL_GL_DRIVER_DIR="${VANTISOL_GL_DRIVER_DIR}")
+  vantisol_warnings(keep_gl_driver)
+  _vantisol_add_keeper(${PROJECT_SOURCE_DIR})
+endfunction()
+
+function(_vantisol_add_keeper directory)
+  get_property(targets DIRECTORY ${directory} PROPERTY BUILDSYSTEM_TARGETS)
+  foreach(target IN LISTS targets)
+    get_target_property(type ${target} TYPE)
+    get_target_property(tool ${target} VANTISOL_BUILD_TOOL)
+    if(type STREQUAL "EXECUTABLE" AND NOT tool)
+      target_sources(${target} PRIVATE $<TARGET_OBJECTS:keep_gl_driver>)
+    endif()
+  endforeach()
+  get_property(subdirectories DIRECTORY ${directory} PROPERTY SUBDIRECTORIES)
+  foreach(subdirectory IN LISTS subdirectories)
+    _vantisol_add_keeper(${subdirectory})
   endforeach()
 endfunction()

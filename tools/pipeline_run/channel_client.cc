@@ -15,6 +15,16 @@
 #include "utils/shared_memory_image.h"
 
 namespace vantisol::tools {
+namespace {
+
+// Rows arrive bottom-up; a PNG's first row is the top.
+void WriteUpright(std::vector<uint8_t>& frame, int width, int height, const std::string& file) {
+  cv::Mat bottom_up(height, width, CV_8UC3, frame.data()), upright;
+  cv::flip(bottom_up, upright, 0);
+  cv::imwrite(file, upright);
+}
+
+}  // namespace
 
 int RunChannelClient(int width, int height, int png_every, const std::string& folder) {
   SharedMemoryImage channel(true);
@@ -34,7 +44,9 @@ int RunChannelClient(int width, int height, int png_every, const std::string& fo
   // Frames taken in each whole second since the first frame.
   std::vector<int> per_second;
   std::chrono::steady_clock::time_point first;
-  while (!finished) {
+  for (bool last = false; !last;) {
+    // Read once more after the input has ended: the frame written last is then taken too.
+    last = finished;
     {
       auto image = channel.Lock();
       if (image.new_frame() && image.width() == width && image.height() == height) {
@@ -52,16 +64,15 @@ int RunChannelClient(int width, int height, int png_every, const std::string& fo
     }
     if (png_every > 0 && received > saved && received % png_every == 0) {
       saved = received;
-      // Rows arrive bottom-up; a PNG's first row is the top.
-      cv::Mat bottom_up(height, width, CV_8UC3, frame.data()), upright;
-      cv::flip(bottom_up, upright, 0);
       char name[64];
       std::snprintf(name, sizeof(name), "/client_%05d.png", received);
-      cv::imwrite(folder + name, upright);
+      WriteUpright(frame, width, height, folder + name);
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    if (!last) std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   input.join();
+  if (png_every > 0 && received > 0)
+    WriteUpright(frame, width, height, folder + "/client_last.png");
   if (received > 0) mean = cv::mean(cv::Mat(1, int(bytes), CV_8UC1, frame.data()))[0];
   std::cout << "received " << received << " mean " << mean;
   // The last second is cut short by the end of the run; the first ten hold the start-up.

@@ -32,6 +32,7 @@
 #include "soak.h"
 #include "utils/logging.h"
 #include "vantisol_pipeline/vantisol_pipeline.h"
+#include "watchdog.h"
 #include "watermark_renderer/watermark_renderer.h"
 
 namespace vantisol::tools {
@@ -65,7 +66,9 @@ const char kUsage[] = R"(pipeline_run [options]
   --face-scale W H      face-mask scale in percent
   --client              also run a virtual-camera client in its own process that asks for
                         --size and reads the frames back out of the shared memory (the
-                        pipeline starts at 1280x720 and follows the client's request)
+                        pipeline starts at 1280x720 and follows the client's request);
+                        with --png-every it writes its pictures into --out as well, as
+                        client_<n>.png by count received and its last one as client_last.png
   --log                 print the program's log lines
   --cycle-effects N     every N seconds switch colour correction, background mode, gaze
                         correction, face undistortion, automatic camera and bilateral filter
@@ -445,7 +448,10 @@ int Run(int argc, char** argv) {
   int result = 0;
   try {
     pipeline.SetSharedContext();
-    pipeline.InitializeOpenglContext();
+    // The hand-shake has no limit of its own; the tests that run this tool need one.
+    test::Bounded(
+        "the render thread's start-up hand-shake",
+        [&pipeline] { pipeline.InitializeOpenglContext(); }, test::kStartLimit);
     // The settings are fixed for the run; the subscriber reads them once.
     const auto settings = pipeline.settings();
     pipeline.output_signal_.connect(

@@ -1,21 +1,27 @@
 // Reads frames from the program through the virtual camera's frame client, as a video-call
 // application would through the plug-in:
-//   vcam_client [--size WxH] [--seconds S] [--every K --out FOLDER] [--dir FOLDER]
+//   vcam_client [--size WxH] [--seconds S] [--every K --out FOLDER] [--recent N] [--dir FOLDER]
 // It registers as client at the size (default 1280x720), starts the program when none runs (from
 // FOLDER or the folder above; by default the program's folder of the build this tool belongs to,
 // where the build also puts the loading picture), reads samples for S seconds (default 10) and
 // prints the frames per second, the time each sample took, and, for frames that carry a
 // producer's steady-clock stamp in bytes 8-15 (the test producer does), the hand-over latency.
-// With --every K every K-th sample is saved upright as FOLDER/frame_<n>.png.
+// With --every K every K-th sample is saved upright as FOLDER/frame_<n>.png. With --recent N it
+// keeps the last N samples, and on SIGUSR1 writes them upright as FOLDER/recent_<n>.ppm and then
+// an empty FOLDER/recent.done: what it held when a picture elsewhere was taken.
 
 #include <lodepng.h>
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "utils/path.h"
@@ -27,12 +33,14 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr char kUsage[] =
-    "usage: vcam_client [--size WxH] [--seconds S] [--every K --out FOLDER] [--dir FOLDER]\n"
+    "usage: vcam_client [--size WxH] [--seconds S] [--every K --out FOLDER] [--recent N]\n"
+    "                   [--dir FOLDER]\n"
     "Reads the program's frames through the virtual camera's frame client, starting the program\n"
     "when none runs, and prints frames per second and per-sample times.\n"
     "  --size WxH      picture size to ask for (default 1280x720)\n"
     "  --seconds S     how long to read (default 10)\n"
     "  --every K       save every K-th sample as PNG into the --out folder (default .)\n"
+    "  --recent N      keep the last N samples; on SIGUSR1 write them as PPM into --out\n"
     "  --dir FOLDER    where the program and vantisol_loading.png are (or the folder above);\n"
     "                  default: the program's folder of this build\n"
     "  --help          print this text\n";
@@ -52,8 +60,11 @@ double Percentile(std::vector<double> values, double p) {
   return values[index];
 }
 
-void SavePng(const std::vector<unsigned char>& sample, int width, int height,
-             const std::string& file) {
+volatile std::sig_atomic_t recent_requested = 0;
+
+// A sample (bottom-up BGR) as top-down RGB.
+std::vector<unsigned char> Upright(const std::vector<unsigned char>& sample, int width,
+                                   int height) {
   std::vector<unsigned char> rgb(sample.size());
   for (int y = 0; y < height; ++y) {
     const unsigned char* in = &sample[static_cast<size_t>(height - 1 - y) * width * 3];
@@ -64,9 +75,28 @@ void SavePng(const std::vector<unsigned char>& sample, int width, int height,
       out[x * 3 + 2] = in[x * 3];
     }
   }
-  if (lodepng::encode(file, rgb, width, height, LCT_RGB, 8) != 0) {
+  return rgb;
+}
+
+void SavePng(const std::vector<unsigned char>& sample, int width, int height,
+             const std::string& file) {
+  if (lodepng::encode(file, Upright(sample, width, height), width, height, LCT_RGB, 8) != 0) {
     std::fprintf(stderr, "vcam_client: cannot write %s\n", file.c_str());
   }
+}
+
+// PPM rather than PNG: a second's samples are written at once without holding the client up.
+void SaveRecent(const std::deque<std::pair<int, std::vector<unsigned char>>>& recent, int width,
+                int height, const std::string& folder) {
+  for (const auto& [number, sample] : recent) {
+    char name[64];
+    std::snprintf(name, sizeof(name), "/recent_%05d.ppm", number);
+    std::ofstream file(folder + name, std::ios::binary);
+    file << "P6\n" << width << " " << height << "\n255\n";
+    const auto rgb = Upright(sample, width, height);
+    file.write(reinterpret_cast<const char*>(rgb.data()), std::streamsize(rgb.size()));
+  }
+  std::ofstream(folder + "/recent.done");
 }
 
 }  // namespace
@@ -75,6 +105,7 @@ int main(int argc, char** argv) {
   vantisol::Size size{1280, 720};
   double seconds = 10.0;
   int every = 0;
+  size_t keep_recent = 0;
   std::string out = ".";
   std::string dir;
   for (int i = 1; i < argc; ++i) {
@@ -95,6 +126,8 @@ int main(int argc, char** argv) {
       seconds = std::atof(argv[++i]);
     } else if (arg == "--every" && value) {
       every = std::atoi(argv[++i]);
+    } else if (arg == "--recent" && value) {
+      keep_recent = static_cast<size_t>(std::max(0, std::atoi(argv[++i])));
     } else if (arg == "--out" && value) {
       out = argv[++i];
     } else if (arg == "--dir" && value) {
@@ -104,6 +137,7 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
+  if (keep_recent > 0) std::signal(SIGUSR1, [](int) { recent_requested = 1; });
 
   const vantisol::path folder = dir.empty() ? DefaultFolder() : vantisol::path(dir);
   std::printf("program folder: %s\n", folder.str().c_str());
@@ -119,6 +153,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::vector<unsigned char> sample(static_cast<size_t>(size.width) * size.height * 3);
+  std::deque<std::pair<int, std::vector<unsigned char>>> recent;
   std::vector<double> fill_ms;
   std::vector<double> latency_ms;
   int64_t last_stamp = 0;
@@ -147,6 +182,14 @@ int main(int argc, char** argv) {
       char name[64];
       std::snprintf(name, sizeof(name), "/frame_%05d.png", samples);
       SavePng(sample, size.width, size.height, out + name);
+    }
+    if (keep_recent > 0) {
+      if (recent.size() == keep_recent) recent.pop_front();
+      recent.emplace_back(samples, sample);
+      if (recent_requested) {
+        recent_requested = 0;
+        SaveRecent(recent, size.width, size.height, out);
+      }
     }
     ++samples;
   }

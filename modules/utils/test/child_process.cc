@@ -227,7 +227,7 @@ int ChildProcess::Wait() {
     if (result == pid_ || (result < 0 && errno != EINTR)) break;
     if (std::chrono::steady_clock::now() >= deadline_) {
       output_ += "[the child did not exit in time: killed]\n";
-      kill(pid_, SIGKILL);
+      KillGroup();
       while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
       }
       break;
@@ -238,8 +238,15 @@ int ChildProcess::Wait() {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-void ChildProcess::Kill() {
+// A child that leads a process group of its own (as `timeout` makes itself) takes its group with
+// it; otherwise its children would live on, holding the test's output open.
+void ChildProcess::KillGroup() {
+  kill(-pid_, SIGKILL);
   kill(pid_, SIGKILL);
+}
+
+void ChildProcess::Kill() {
+  KillGroup();
   StartWaiting();
   Wait();
 }

@@ -54,6 +54,7 @@ class ChildProcess {
   pid_t pid_ = -1;
   int input_ = -1;
   int output_pipe_ = -1;
+  void KillGroup();
 #endif
   std::chrono::seconds limit_;
   std::chrono::steady_clock::time_point deadline_;

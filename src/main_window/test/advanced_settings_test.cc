@@ -20,6 +20,7 @@
 #include "program_test_support.h"
 #include "test_folder.h"
 #include "vantisol_pipeline/vantisol_pipeline.h"
+#include "watchdog.h"
 
 namespace vantisol {
 namespace {
@@ -62,7 +63,9 @@ class RunningPipelineTest : public ::testing::Test {
     gui_context_.CreateContext();
     gui_context_.SetContext();
     pipeline_.SetSharedContext();
-    pipeline_.InitializeOpenglContext();
+    test::Bounded(
+        "the render thread's start-up hand-shake", [this] { pipeline_.InitializeOpenglContext(); },
+        test::kStartLimit);
     pipeline_.RunWithSize({1280, 720}, false);
     // The renderer is made with the first frame that has a face.
     ASSERT_TRUE(WaitFor([this] { return static_cast<bool>(pipeline_.renderer()); }, 30000));

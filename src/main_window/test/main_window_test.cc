@@ -29,6 +29,7 @@
 #include "test_folder.h"
 #include "utils/shared_memory_image.h"
 #include "vantisol_pipeline/vantisol_pipeline.h"
+#include "watchdog.h"
 #include "widgets/welcome_widget.h"
 
 namespace vantisol {
@@ -77,7 +78,7 @@ class MainWindowTest : public ::testing::Test {
   }
 
   void TearDown() override {
-    window_.reset();
+    Close();
     unsetenv("VANTISOL_REGISTRY");
   }
 
@@ -91,11 +92,23 @@ class MainWindowTest : public ::testing::Test {
     return QApplication::exec();
   }
 
+  // The window's GL set-up waits for the render thread's start-up hand-shake, and closing it for
+  // the render thread's end, with no limit of their own.
   MainWindow* Start() {
-    window_.reset();
+    Close();
     window_ = std::make_unique<MainWindow>();
-    window_->show();
+    test::Bounded(
+        "the window's GL set-up (the render thread's start-up hand-shake)",
+        [this] {
+          window_->show();
+          WaitFor([this] { return window_->isValid(); }, test::kStartLimit.count() * 1000);
+        },
+        test::kStartLimit);
     return window_.get();
+  }
+
+  void Close() {
+    test::Bounded("closing the window (the render thread's end)", [this] { window_.reset(); });
   }
 
   // The "Feature Toggle" events sent since the last call.

@@ -9,6 +9,7 @@
 #include "opengl/locked_texture.h"
 #include "pxc/simulation.h"
 #include "test_support.h"
+#include "watchdog.h"
 
 namespace vantisol::test {
 
@@ -104,11 +105,15 @@ PipelineRig::PipelineRig(Size output_size, bool start) : output_size_(output_siz
   if (start) Start();
 }
 
-PipelineRig::~PipelineRig() { pipeline.reset(); }
+PipelineRig::~PipelineRig() {
+  test::Bounded("stopping the render thread", [this] { pipeline.reset(); });
+}
 
 void PipelineRig::Start() {
   pipeline->SetSharedContext();
-  pipeline->InitializeOpenglContext();
+  test::Bounded(
+      "the render thread's start-up hand-shake", [this] { pipeline->InitializeOpenglContext(); },
+      test::kStartLimit);
   pipeline->RunWithSize(output_size_, false);
 }
 
@@ -116,15 +121,15 @@ Image PipelineRig::Process(std::shared_ptr<const ImageData> frame) {
   const int before = outputs();
   camera->frame_signal_(std::move(frame));
   std::unique_lock<std::mutex> lock(mutex_);
-  const bool done =
-      condition_.wait_for(lock, std::chrono::seconds(30), [&] { return outputs_ > before; });
-  EXPECT_TRUE(done) << "no output within 30 s";
+  const auto limit = std::chrono::seconds(30 * test::kTimeScale);
+  const bool done = condition_.wait_for(lock, limit, [&] { return outputs_ > before; });
+  EXPECT_TRUE(done) << "no output within " << limit.count() << " s";
   return done ? last_ : Image();
 }
 
 bool PipelineRig::WaitForOutputs(int count, double seconds) {
   std::unique_lock<std::mutex> lock(mutex_);
-  return condition_.wait_for(lock, std::chrono::duration<double>(seconds),
+  return condition_.wait_for(lock, std::chrono::duration<double>(seconds * test::kTimeScale),
                              [&] { return outputs_ >= count; });
 }
 

@@ -94,7 +94,7 @@ class PipelineRig {
   void Start();
   // Feeds one frame and returns the output it became; fails the test after a bounded wait.
   Image Process(std::shared_ptr<const ImageData> frame);
-  // Waits until at least `count` outputs exist; false after the time-out.
+  // Waits until at least `count` outputs exist; false after the time-out (times the build's scale).
   bool WaitForOutputs(int count, double seconds = 30);
   int outputs();
 
