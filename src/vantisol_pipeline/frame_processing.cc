@@ -162,8 +162,13 @@ void VantisolPipeline::Process2D(const std::map<int, FaceData>& faces,
   gpu.color_converter.SetParams(scale, offset / 255.0f);
   Probe("colour upload", *frame);
 
-  // Not when a frame merely lacks faces or depth: that would drop the segmentation's history.
-  if (background_mode_ == 0) gpu.ReleaseBackgroundEffects();
+  // Only once the mode has stayed 0 for a while: switching back on soon after then builds no
+  // shaders. Never when a frame merely lacks faces or depth: that would drop the history.
+  if (background_mode_ != 0) {
+    frames_without_background_ = 0;
+  } else if (++frames_without_background_ >= kFramesBeforeReleasingBackground) {
+    gpu.ReleaseBackgroundEffects();
+  }
   if (!SegmentationRuns(faces, UsableDepth(frame->depth))) {
     gpu.color_converter.Convert(gpu.color_input, gpu.composed);
     Probe("conversion", *frame);
