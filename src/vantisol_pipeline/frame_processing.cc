@@ -162,23 +162,31 @@ void VantisolPipeline::Process2D(const std::map<int, FaceData>& faces,
   gpu.color_converter.SetParams(scale, offset / 255.0f);
   Probe("colour upload", *frame);
 
+  // Only once the mode has stayed 0 for a while: switching back on soon after then builds no
+  // shaders. Never when a frame merely lacks faces or depth: that would drop the history.
+  if (background_mode_ != 0) {
+    frames_without_background_ = 0;
+  } else if (++frames_without_background_ >= kFramesBeforeReleasingBackground) {
+    gpu.ReleaseBackgroundEffects();
+  }
   if (!SegmentationRuns(faces, UsableDepth(frame->depth))) {
     gpu.color_converter.Convert(gpu.color_input, gpu.composed);
     Probe("conversion", *frame);
   } else {
     Segment(frame);
+    BackgroundResources& bg = *gpu.background_effects;
     if (bw_segmentation_) {
-      gpu.grey_processor.Run(gpu.mask, gpu.composed);
+      bg.grey_processor.Run(bg.mask, gpu.composed);
       Probe("grey view", *frame);
     } else {
-      Texture& background = background_mode_ == 2 ? *gpu.replacement : gpu.background;
+      Texture& background = background_mode_ == 2 ? *gpu.replacement : bg.background;
       if (background_mode_ == 2) UpdateReplacement();
       if (background_mode_ == 1) {
-        gpu.background_blur->Blur(gpu.color, gpu.background, &gpu.mask);
+        bg.background_blur.Blur(bg.color, bg.background, &bg.mask);
         Probe("background blur", *frame);
       }
-      gpu.mask_blur->Blur(gpu.mask, gpu.soft_mask, nullptr);
-      gpu.blender->Blend(gpu.color, background, gpu.composed, gpu.soft_mask);
+      bg.mask_blur.Blur(bg.mask, bg.soft_mask, nullptr);
+      bg.blender.Blend(bg.color, background, gpu.composed, bg.soft_mask);
       Probe("blend", *frame);
     }
   }
@@ -204,24 +212,24 @@ bool VantisolPipeline::UsesCameraMask(const ImageData& frame) const {
 
 void VantisolPipeline::Segment(const std::shared_ptr<const ImageData>& frame) {
   GpuResources& gpu = *gpu_resources_;
+  BackgroundResources& bg = gpu.BackgroundEffects(blur_amount_);
   if (UsesCameraMask(*frame)) {
     // The grey view shows only the mask: the colour picture is not needed then.
     if (!bw_segmentation_) {
-      gpu.color_converter.Convert(gpu.color_input, gpu.color);
+      gpu.color_converter.Convert(gpu.color_input, bg.color);
       Probe("conversion", *frame);
     }
-    gpu.camera_mask.Assign(frame->segmentation);
-    gpu.mask_processor.Run(gpu.camera_mask, gpu.mask);
+    bg.camera_mask.Assign(frame->segmentation);
+    bg.mask_processor.Run(bg.camera_mask, bg.mask);
     Probe("segmentation", *frame);
     return;
   }
-  gpu.projected_depth.Resize(frame->color.size);
+  bg.projected_depth.Resize(frame->color.size);
   Calibration depth_calibration = frame->depth.calibration;
   Calibration color_calibration = frame->color.calibration;
-  gpu.depth_projection->Project(depth_calibration, *gpu.depth, color_calibration,
-                                gpu.projected_depth);
+  bg.depth_projection.Project(depth_calibration, *gpu.depth, color_calibration, bg.projected_depth);
   Probe("depth projection", *frame);
-  gpu.color_converter.Convert(gpu.color_input, gpu.color);
+  gpu.color_converter.Convert(gpu.color_input, bg.color);
   Probe("conversion", *frame);
   // The extractor takes at most four faces: the ones seen in this frame come first.
   std::vector<FaceData> faces;
@@ -234,32 +242,33 @@ void VantisolPipeline::Segment(const std::shared_ptr<const ImageData>& frame) {
     faces.resize(opengl::ForegroundExtractor::kMaxFaces);
   }
   if (bg_thresh_ == -1) {
-    gpu.foreground_extractor->Extract(gpu.projected_depth, gpu.trimap, faces, &frame->depth, 600);
+    bg.foreground_extractor.Extract(bg.projected_depth, bg.trimap, faces, &frame->depth, 600);
   } else {
-    gpu.foreground_extractor->Extract(gpu.projected_depth, gpu.trimap, faces, nullptr, bg_thresh_);
+    bg.foreground_extractor.Extract(bg.projected_depth, bg.trimap, faces, nullptr, bg_thresh_);
   }
   Probe("foreground extraction", *frame);
-  gpu.temporal_segmenter.SetUseHistory(use_history_);
+  bg.temporal_segmenter.SetUseHistory(use_history_);
   if (reset_history_) {
-    gpu.temporal_segmenter.Reset();
+    bg.temporal_segmenter.Reset();
     reset_history_ = false;
   }
-  gpu.temporal_segmenter.Process(gpu.color, gpu.trimap, gpu.mask);
+  bg.temporal_segmenter.Process(bg.color, bg.trimap, bg.mask);
   Probe("segmentation", *frame);
 }
 
 void VantisolPipeline::UpdateReplacement() {
   GpuResources& gpu = *gpu_resources_;
+  BackgroundResources& bg = *gpu.background_effects;
   if (!gpu.replacement->size().empty() && background_.empty()) return;
   if (background_.empty()) background_ = cv::Mat(1, 1, CV_8UC3, cv::Scalar(0, 255, 0));
   const cv::Mat picture = background_.isContinuous() ? background_ : background_.clone();
   const Image image = AsVantisol(picture);
-  if (image.size == gpu.color.size()) {
+  if (image.size == bg.color.size()) {
     gpu.replacement->Assign(image);
   } else {
     Texture uploaded(image);
-    gpu.replacement->Resize(gpu.color.size());
-    gpu.texture_scale->Scale(uploaded, *gpu.replacement, TextureDraw::kFill);
+    gpu.replacement->Resize(bg.color.size());
+    bg.texture_scale.Scale(uploaded, *gpu.replacement, TextureDraw::kFill);
   }
   background_ = cv::Mat();
 }

@@ -1,5 +1,7 @@
 #include "vantisol_pipeline/gpu_resources.h"
 
+#include <malloc.h>
+
 #include "opengl/shader.h"
 
 namespace vantisol {
@@ -25,30 +27,41 @@ void main() {
 
 }  // namespace
 
+BackgroundResources::BackgroundResources()
+    : grey_processor(kGreyShader), mask_processor(kMaskShader) {
+  mask_blur.SetKernelSize(3);
+  background_blur.use_alpha_mask_ = true;
+  background_blur.invert_alpha_mask_ = true;
+}
+
 GpuResources::GpuResources()
     : output(std::make_shared<LockedTexture>(Image::Format::kRGB)),
-      grey_processor(kGreyShader),
-      mask_processor(kMaskShader),
       bilateral_filter(std::make_unique<BilateralFilter>()),
-      depth_projection(std::make_unique<DepthProjection>()),
       crop_renderer(std::make_unique<CropRenderer>()),
       face_tracker(std::make_unique<FaceTracker>()),
       renderer(std::make_unique<Renderer>()),
       replacement(std::make_unique<Texture>(Image::Format::kRGB)),
       bilateral_output(std::make_unique<Texture>(Image::Format::kRGB)),
       depth(std::make_unique<Texture>(Image::Format::kGray16)),
-      foreground_extractor(std::make_unique<opengl::ForegroundExtractor>()),
-      blender(std::make_unique<TextureBlender>()),
-      mask_blur(std::make_unique<TextureBlur>()),
-      background_blur(std::make_unique<TextureBlur>()),
       texture_copy(std::make_unique<TextureCopy>()),
-      texture_scale(std::make_unique<TextureScale>()),
-      undistorter(std::make_unique<Undistorter>()) {
-  mask_blur->SetKernelSize(3);
-  background_blur->use_alpha_mask_ = true;
-  background_blur->invert_alpha_mask_ = true;
-}
+      undistorter(std::make_unique<Undistorter>()) {}
 
 GpuResources::~GpuResources() = default;
+
+BackgroundResources& GpuResources::BackgroundEffects(int blur_amount) {
+  if (!background_effects) {
+    background_effects = std::make_unique<BackgroundResources>();
+    if (blur_amount > 0) background_effects->background_blur.SetKernelSize(blur_amount);
+  }
+  return *background_effects;
+}
+
+void GpuResources::ReleaseBackgroundEffects() {
+  if (!background_effects) return;
+  background_effects.reset();
+  // The allocator keeps freed memory for reuse (the software renderer's textures among it); once
+  // per switch-off, unlike a fixed mmap threshold that would map and unmap big buffers every frame.
+  malloc_trim(0);
+}
 
 }  // namespace vantisol

@@ -145,7 +145,6 @@ void VantisolPipeline::BuildResources() {
   renderer.enable_gaze_correction_ = gaze_correction_;
   renderer.face_rotation_amount_ = gaze_correction_amount_;
   renderer.eye_rotation_amount_ = gaze_correction_amount_;
-  if (blur_amount_ > 0) gpu_resources_->background_blur->SetKernelSize(blur_amount_);
 }
 
 void VantisolPipeline::Request(const std::function<void(Settings&)>& change) {
@@ -202,8 +201,9 @@ void VantisolPipeline::ApplySettings() {
     renderer->eye_rotation_amount_ = gaze_correction_amount_;
     renderer->face_undistortion_amount_ = face_undistortion_amount_;
   }
-  if (blur_amount_requested && blur_amount_ >= 1) {
-    gpu_resources_->background_blur->SetKernelSize(blur_amount_);
+  BackgroundResources* background = gpu_resources_->background_effects.get();
+  if (background && blur_amount_requested && blur_amount_ >= 1) {
+    background->background_blur.SetKernelSize(blur_amount_);
   }
   if (scale_requested && gpu_resources_->face_tracker) {
     gpu_resources_->face_tracker->SetScale(face_template_scale_width_ / 100.0f,

@@ -66,6 +66,10 @@ class VantisolPipeline {
     int face_template_scale_height = 100;
   };
 
+  // Frames in a row without a background effect (about three seconds) after which the objects
+  // only those effects use are let go.
+  static constexpr int kFramesBeforeReleasingBackground = 90;
+
   // Without a factory the cameras come from the camera runtime.
   explicit VantisolPipeline(CameraFactory create_cameras = nullptr);
   ~VantisolPipeline();
@@ -190,6 +194,8 @@ class VantisolPipeline {
   // Conditions that would repeat every frame are logged once per change.
   bool unusable_color_logged_ = false;
   bool unusable_depth_logged_ = false;
+  // Frames in a row made with background mode 0; the render thread's alone.
+  int frames_without_background_ = 0;
 };
 
 }  // namespace vantisol
