@@ -32,6 +32,28 @@ class Renderer;
 class Texture;
 struct GpuResources;
 
+// Every setting of the effects pipeline at once.
+struct PipelineSettings {
+  bool draw_faces = false;
+  bool color_correction = true;
+  bool face_undistortion = false;
+  bool gaze_correction = false;
+  bool sw_color_correction = true;
+  bool bilateral_filter = false;
+  int background_mode = 0;
+  bool automatic_camera = true;
+  bool personify = false;
+  bool bw_segmentation = false;
+  int gaze_correction_amount = 30;
+  int blur_amount = 10;
+  int face_undistortion_amount = 25;
+  int bg_thresh = -1;
+  bool use_history = true;
+  bool reset_history = false;
+  int face_template_scale_width = 100;
+  int face_template_scale_height = 100;
+};
+
 // The effects pipeline: owns the camera and the render thread, which turns every captured frame
 // into the one output texture under the pipeline mutex and publishes it on output_signal_.
 class VantisolPipeline {
@@ -44,27 +66,7 @@ class VantisolPipeline {
   // tools.
   using StageProbe = std::function<void(const char* stage, const ImageData& frame)>;
 
-  // Every setting at once, as last set.
-  struct Settings {
-    bool draw_faces = false;
-    bool color_correction = true;
-    bool face_undistortion = false;
-    bool gaze_correction = false;
-    bool sw_color_correction = true;
-    bool bilateral_filter = false;
-    int background_mode = 0;
-    bool automatic_camera = true;
-    bool personify = false;
-    bool bw_segmentation = false;
-    int gaze_correction_amount = 30;
-    int blur_amount = 10;
-    int face_undistortion_amount = 25;
-    int bg_thresh = -1;
-    bool use_history = true;
-    bool reset_history = false;
-    int face_template_scale_width = 100;
-    int face_template_scale_height = 100;
-  };
+  using Settings = PipelineSettings;
 
   // Frames in a row without a background effect (about three seconds) after which the objects
   // only those effects use are let go.
@@ -140,25 +142,27 @@ class VantisolPipeline {
   void UpdateReplacement();
   void Probe(const char* stage, const ImageData& frame);
 
-  bool draw_faces_ = false;
-  bool color_correction_ = true;
-  bool face_undistortion_ = false;
-  bool gaze_correction_ = false;
-  bool sw_color_correction_ = true;
-  bool bilateral_filter_ = false;
-  int background_mode_ = 0;
-  bool automatic_camera_ = true;
-  bool personify_ = false;
-  bool bw_segmentation_ = false;
-  int gaze_correction_amount_ = 30;
-  int blur_amount_ = 10;
-  int face_undistortion_amount_ = 25;
-  int bg_thresh_ = -1;
+  // The settings frames are made with (render thread, under the pipeline mutex).
+  static inline const Settings kDefaults{};
+  bool draw_faces_ = kDefaults.draw_faces;
+  bool color_correction_ = kDefaults.color_correction;
+  bool face_undistortion_ = kDefaults.face_undistortion;
+  bool gaze_correction_ = kDefaults.gaze_correction;
+  bool sw_color_correction_ = kDefaults.sw_color_correction;
+  bool bilateral_filter_ = kDefaults.bilateral_filter;
+  int background_mode_ = kDefaults.background_mode;
+  bool automatic_camera_ = kDefaults.automatic_camera;
+  bool personify_ = kDefaults.personify;
+  bool bw_segmentation_ = kDefaults.bw_segmentation;
+  int gaze_correction_amount_ = kDefaults.gaze_correction_amount;
+  int blur_amount_ = kDefaults.blur_amount;
+  int face_undistortion_amount_ = kDefaults.face_undistortion_amount;
+  int bg_thresh_ = kDefaults.bg_thresh;
   cv::Mat background_;
-  bool use_history_ = true;
-  std::atomic<bool> reset_history_{false};
-  int face_template_scale_width_ = 100;
-  int face_template_scale_height_ = 100;
+  bool use_history_ = kDefaults.use_history;
+  std::atomic<bool> reset_history_{kDefaults.reset_history};
+  int face_template_scale_width_ = kDefaults.face_template_scale_width;
+  int face_template_scale_height_ = kDefaults.face_template_scale_height;
 
   // What the window asked for last, under its own small lock; see Request.
   std::mutex requested_mutex_;
