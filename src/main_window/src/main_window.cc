@@ -41,8 +41,10 @@ const char kMajor[] = "2";
 const char kMinor[] = "6";
 const char kPatch[] = "3";
 const char kHelpPage[] = "https://vantisol.example/help";
-// Stopping waits this long at most for analytics to finish sending.
-constexpr int kQuitWaitMs = 5000;
+// Stopping waits this long at most for analytics to finish sending. A post that hangs already ends
+// sending after its own 10 s limit; this bound is longer, so a busy machine still gets its hits
+// out, and only a server that answers too slowly hit after hit meets it.
+constexpr int kQuitWaitMs = 15000;
 
 QString ProgramFolder() { return QCoreApplication::applicationDirPath(); }
 

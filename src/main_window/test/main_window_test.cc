@@ -638,7 +638,7 @@ TEST_F(MainWindowTest, StoppingEndsWithinItsBoundWhileAPostHangs) {
   const size_t before = Hits(server_).size();
   window->close();
   EXPECT_FALSE(window->isVisible());
-  EXPECT_EQ(RunUntilQuit(30000), 0) << "the program still waited for the held post";
+  EXPECT_EQ(RunUntilQuit(45000), 0) << "the program still waited for the held post";
   EXPECT_GT(Hits(server_).size(), before) << "the stop's post did not reach the server";
   EXPECT_TRUE(window->analytics()->isSending());
   window_.reset();
