@@ -8,7 +8,8 @@
 // producer's steady-clock stamp in bytes 8-15 (the test producer does), the hand-over latency.
 // With --every K every K-th sample is saved upright as FOLDER/frame_<n>.png. With --recent N it
 // keeps the last N samples, and on SIGUSR1 writes them upright as FOLDER/recent_<n>.ppm and then
-// an empty FOLDER/recent.done: what it held when a picture elsewhere was taken.
+// an empty FOLDER/recent.done: what it held when a picture elsewhere was taken. SIGTERM ends the
+// reading early, with the same report as when the time is up.
 
 #include <lodepng.h>
 
@@ -61,6 +62,7 @@ double Percentile(std::vector<double> values, double p) {
 }
 
 volatile std::sig_atomic_t recent_requested = 0;
+volatile std::sig_atomic_t end_requested = 0;
 
 // A sample (bottom-up BGR) as top-down RGB.
 std::vector<unsigned char> Upright(const std::vector<unsigned char>& sample, int width,
@@ -138,6 +140,7 @@ int main(int argc, char** argv) {
     }
   }
   if (keep_recent > 0) std::signal(SIGUSR1, [](int) { recent_requested = 1; });
+  std::signal(SIGTERM, [](int) { end_requested = 1; });
 
   const vantisol::path folder = dir.empty() ? DefaultFolder() : vantisol::path(dir);
   std::printf("program folder: %s\n", folder.str().c_str());
@@ -162,7 +165,7 @@ int main(int argc, char** argv) {
   const Clock::time_point begin = Clock::now();
   const Clock::time_point stop =
       begin + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
-  while (Clock::now() < stop) {
+  while (Clock::now() < stop && !end_requested) {
     int64_t start = 0;
     int64_t end = 0;
     const Clock::time_point before = Clock::now();
