@@ -144,6 +144,17 @@ TEST(ProcessFace, MarksUnreliableLandmarks) {
   EXPECT_FALSE(faces[5].landmarks_invalid);
 }
 
+// The runtime answers with an integer: only 1 means a valid pose, not any other non-zero value.
+TEST(ProcessFace, PoseIsValidOnlyWhenTheRuntimeAnswersOne) {
+  for (const auto& [answer, valid] :
+       {std::pair{1, true}, std::pair{0, false}, std::pair{2, false}, std::pair{-1, false}}) {
+    FaceSpec spec;
+    spec.pose_answer = answer;
+    FakeFaceModule module({spec});
+    EXPECT_EQ(ProcessFace(&module, false).at(1).landmarks_invalid, !valid) << answer;
+  }
+}
+
 TEST(ProcessFace, SingleUserKeepsTheRuntimesFirstFace) {
   FaceSpec first;
   first.id = 9;

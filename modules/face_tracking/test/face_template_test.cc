@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <memory>
 #include <ostream>
+#include <string>
 
 #include "face_tracking/face_tracker.h"
 #include "synthetic_face.h"
@@ -367,6 +369,55 @@ TEST_F(FaceTemplateTest, HeadAngleAndNearnessLimitsOnBothSides) {
     FaceTemplate t(*base_);
     EXPECT_EQ(Run(t, facing(0, distance), 5), lost) << distance;
     EXPECT_NEAR(t.raw_pose_.translation().z(), distance, 0.001f);
+  }
+}
+
+// A model shrunk to one point whose pose cannot move (one landmark is not finite, so the rigid fit
+// keeps the pose, and too little confident for the scale fit): every scale step is then the same
+// ratio of the landmarks to the point. The fit converges at once or never, and the scale it has
+// reached when it gives up counts its steps. Powers of two keep each step exact.
+TEST_F(FaceTemplateTest, ScaleFitGivesUpAfterFiveHundredStepsUnlessBothAxesSettle) {
+  struct Case {
+    float ratio_x, ratio_y;
+    bool converges;
+  };
+  const float ratio = 1 + 1.0f / 1024;
+  for (const Case& c : {Case{1, 1, true}, Case{ratio, 1, false}, Case{1, ratio, false}}) {
+    FaceTemplate t(*base_);
+    t.filtering_ = false;
+    t.blendshapes_ = std::make_unique<Blendshapes>();
+    for (vec3& v : t.model_mesh_->vertices) v.setZero();
+    const Eigen::Vector3f at(0.125f, -0.0625f, 0.5f);
+    t.raw_pose_ = Eigen::Translation3f(at);
+    FaceData face;
+    for (const auto& [a, v] : t.model_mesh_->matching) {
+      if (static_cast<int>(face.landmarks.size()) <= a) face.landmarks.resize(a + 1);
+      face.landmarks[a].world = {c.ratio_x * at.x(), c.ratio_y * at.y(), at.z()};
+      face.landmarks[a].confidence_world = 100;
+    }
+    LandmarkData& unusable = face.landmarks[t.model_mesh_->matching.front().first];
+    unusable.world[2] = std::nanf("");
+    unusable.confidence_world = 99;
+    t.adapt_scale_requested_ = true;
+
+    el::Helpers::installLogDispatchCallback<LogCapture>("capture");
+    LogCapture::lines().clear();
+    t.Update(MakeFrame({{1, face}}), 1);
+    el::Helpers::uninstallLogDispatchCallback<LogCapture>("capture");
+    std::vector<std::string> lines;
+    float reached_x = 0, reached_y = 0;
+    for (const auto& line : LogCapture::lines()) {
+      if (line.rfind("face template", 0) == 0 || line == "Reset Scale") lines.push_back(line);
+      std::sscanf(line.c_str(), "Update scale: x  %f y %f", &reached_x, &reached_y);
+    }
+    SCOPED_TRACE(testing::Message() << c.ratio_x << " " << c.ratio_y);
+    const auto expected =
+        c.converges ? std::vector<std::string>{"face template scale converged at 0 iterations"}
+                    : std::vector<std::string>{"face template scale not converged", "Reset Scale"};
+    EXPECT_EQ(lines, expected);
+    EXPECT_NEAR(reached_x, std::pow(c.ratio_x, 500), 1e-4);
+    EXPECT_NEAR(reached_y, std::pow(c.ratio_y, 500), 1e-4);
+    EXPECT_EQ(t.scale_, (std::array<float, 3>{1, 1, 1}));
   }
 }
 

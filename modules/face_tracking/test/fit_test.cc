@@ -35,6 +35,34 @@ TEST(SolveBoundedTest, KeepsWeightsInTheBox) {
   }
 }
 
+// One weight below its lower bound: each iteration halves its distance to the bound, exactly, so
+// the first iterate within the tolerance is known. The residual after the first iteration lies
+// just above 1e-4 in one case and just below it in the other.
+TEST(SolveBoundedTest, StopsAtTheFirstIterateWithinTheTolerance) {
+  const Eigen::MatrixXf I = Eigen::MatrixXf::Identity(1, 1);
+  for (const auto& [start, iterations] : {std::pair{-2.0002e-4f, 2}, std::pair{-1.9998e-4f, 1}}) {
+    Eigen::VectorXf x;
+    EXPECT_TRUE(SolveBounded(I, I, Eigen::VectorXf::Zero(1), Eigen::VectorXf::Ones(1),
+                             Eigen::VectorXf::Constant(1, start), &x));
+    EXPECT_EQ(x[0], std::ldexp(start, -iterations)) << start;
+  }
+}
+
+// Two strongly coupled weights, both below their bounds: each iteration moves them toward the
+// bounds by the factor (1 + c) / 2 = 0.9921875, too slowly to get within the tolerance in 1000
+// iterations. The iterate returned shows how many were made.
+TEST(SolveBoundedTest, GivesUpAfterAThousandIterationsWithTheLastIterate) {
+  const float c = 1 - 1.0f / 64;
+  Eigen::MatrixXf H(2, 2);
+  H << 1, c, c, 1;
+  const Eigen::MatrixXf I = Eigen::MatrixXf::Identity(2, 2);
+  Eigen::VectorXf x;
+  EXPECT_FALSE(SolveBounded(H, I, Eigen::VectorXf::Zero(2), Eigen::VectorXf::Ones(2),
+                            Eigen::VectorXf::Constant(2, -1), &x));
+  const double expected = -std::pow((1 + c) / 2.0, 1000);
+  for (int i = 0; i < 2; ++i) EXPECT_NEAR(x[i], expected, std::abs(expected) * 1e-3) << i;
+}
+
 // A three-vertex model whose second shape moves no vertex at all.
 class SmallModelTest : public testing::Test {
  protected:
@@ -49,8 +77,12 @@ class SmallModelTest : public testing::Test {
     mesh_.matching = {{0, 0}, {1, 1}, {2, 2}};
   }
   std::vector<LandmarkData> Landmarks(float weight, const Eigen::Affine3f& pose) const {
+    return Landmarks(Eigen::Vector2f(weight, 0), pose);
+  }
+  std::vector<LandmarkData> Landmarks(const Eigen::Vector2f& weights,
+                                      const Eigen::Affine3f& pose) const {
     std::vector<LandmarkData> out(3);
-    const Eigen::VectorXf face = blendshapes_.mean + weight * blendshapes_.shapes.col(0);
+    const Eigen::VectorXf face = blendshapes_.mean + blendshapes_.shapes * weights;
     for (int i = 0; i < 3; ++i) {
       Eigen::Vector3f::Map(out[i].world.data()) = pose * Eigen::Vector3f(face.segment<3>(3 * i));
     }
@@ -96,6 +128,22 @@ TEST_F(SmallModelTest, ExpressionsBeyondTheModelsRangeStopAtItsEnds) {
       EXPECT_LT((mesh_.vertices[i] - vec3(face.segment<3>(3 * i))).norm(), 1e-5f)
           << weight << " vertex " << i;
     }
+  }
+}
+
+// Two nearly alike shapes and a face far outside the model's range: the bound iteration cannot
+// settle within its limit, and the fit falls back to the neutral face.
+TEST_F(SmallModelTest, AFitThatDoesNotSettleGivesTheNeutralFace) {
+  blendshapes_.shapes.col(1) << 0, 0.01f, 0, 0, 0.01f, 0, 0, 0.0095f, 0.006f;
+  const Eigen::Affine3f pose(Eigen::Translation3f(0, 0, 0.5f));
+  blendshapes_.UpdateExpression(nullptr, Landmarks(Eigen::Vector2f(0.3f, 0.3f), pose), pose,
+                                &mesh_);
+  ASSERT_NEAR(blendshapes_.weights[0], 0.3f, 0.01f);
+  ASSERT_NEAR(blendshapes_.weights[1], 0.3f, 0.01f);
+  blendshapes_.UpdateExpression(nullptr, Landmarks(Eigen::Vector2f(-1, -1), pose), pose, &mesh_);
+  EXPECT_EQ(blendshapes_.weights, Eigen::VectorXf::Zero(2));
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(mesh_.vertices[i], vec3(blendshapes_.mean.segment<3>(3 * i))) << i;
   }
 }
 

@@ -234,20 +234,26 @@ TEST(ColorCorrectorSoftwareCrop, ClipsToThePictureAndViewsIt) {
 
 TEST(ColorCorrectorSoftwareCrop, ABoxTouchingThePictureOnlyAtItsEdgeIsOutside) {
   const cv::Mat picture(40, 60, CV_8UC1, cv::Scalar(0));
-  cv::Mat crop, crop_mask;
-  int count = -1;
-  // Ends exactly at column 0: nothing inside. One column further: one column inside.
-  test::LogCapture log;
-  ColorCorrectorSoftware::GetCroppedImages({-10, 0, 10, 10}, picture, cv::Mat(), &crop, &crop_mask,
-                                           &count);
-  EXPECT_TRUE(crop.empty());
-  EXPECT_EQ(count, 0);
-  EXPECT_EQ(log.lines().size(), 1u);
-  ColorCorrectorSoftware::GetCroppedImages({-10, 0, 11, 10}, picture, cv::Mat(), &crop, &crop_mask,
-                                           &count);
-  EXPECT_EQ(crop.size(), cv::Size(1, 10));
-  EXPECT_EQ(count, 10);
-  EXPECT_EQ(log.lines().size(), 1u);
+  struct Case {
+    Rectangle box;
+    cv::Size inside;
+  };
+  // At each edge of the 60 x 40 picture: a box that ends (or starts) exactly on it has nothing
+  // inside and fails the check; one pixel further, one column or row is inside.
+  for (const Case& c : {Case{{-10, 0, 10, 10}, {0, 0}}, Case{{-10, 0, 11, 10}, {1, 10}},
+                        Case{{0, -10, 10, 10}, {0, 0}}, Case{{0, -10, 10, 11}, {10, 1}},
+                        Case{{60, 5, 10, 10}, {0, 0}}, Case{{59, 5, 10, 10}, {1, 10}},
+                        Case{{5, 40, 10, 10}, {0, 0}}, Case{{5, 39, 10, 10}, {10, 1}}}) {
+    SCOPED_TRACE(testing::Message()
+                 << c.box.x << " " << c.box.y << " " << c.box.width << " " << c.box.height);
+    test::LogCapture log;
+    cv::Mat crop, crop_mask;
+    int count = -1;
+    ColorCorrectorSoftware::GetCroppedImages(c.box, picture, cv::Mat(), &crop, &crop_mask, &count);
+    EXPECT_EQ(crop.size(), c.inside);
+    EXPECT_EQ(count, c.inside.area());
+    EXPECT_EQ(log.lines().size(), c.inside.area() == 0 ? 1u : 0u);
+  }
 }
 
 // A level that maps within 1 of its target stays where it maps; 1.6 off, it takes a step (0.5 in

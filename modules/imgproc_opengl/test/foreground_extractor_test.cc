@@ -3,11 +3,14 @@
 #include "imgproc_opengl/foreground_extractor.h"
 
 #include <gtest/gtest.h>
+#include <lodepng.h>
+#include <stdlib.h>
 
 #include <functional>
 #include <random>
 
 #include "gl_test.h"
+#include "test_folder.h"
 
 namespace vantisol {
 namespace {
@@ -183,6 +186,36 @@ TEST_F(ForegroundExtractorTest, NoDepthIsUnknownOnlyNearTheFaces) {
     }
   }
   EXPECT_GT(unknown, box.width * box.height * 4);
+}
+
+// Without depth a pixel is the person exactly when it lies in a face box, x <= px < x + w and
+// y <= py < y + h. The person image before the erosion (the step "Faces") shows it pixel by pixel.
+TEST(ForegroundExtractorFacesTest, PixelsWithoutDepthArePersonExactlyInsideTheFaceBox) {
+  test::TemporaryFolder folder;
+  setenv(opengl::StepDumper::kDirectoryVariable, folder.str().c_str(), 1);
+  opengl::ForegroundExtractor extractor;
+  unsetenv(opengl::StepDumper::kDirectoryVariable);
+  const Size size{64, 48};
+  Texture projected(Depth(size, [](int, int) { return uint16_t(0); }));
+  Texture trimap(Image::Format::kGray8);
+  extractor.Extract(projected, trimap, {Face(10, 7, 31, 20, 700)}, nullptr, 900);
+
+  std::vector<unsigned char> person;
+  unsigned width = 0, height = 0;
+  ASSERT_EQ(lodepng::decode(person, width, height,
+                            folder.str() + "/0000 ForegroundExtractor 1.Faces.png", LCT_GREY, 8),
+            0u);
+  ASSERT_EQ(width, unsigned(size.width));
+  struct Probe {
+    int x, y;
+    uint8_t value;
+  };
+  // Each edge of the box {10, 7, 31, 20}: its last pixel inside and the next one outside.
+  for (const Probe& p :
+       {Probe{9, 15, 0}, Probe{10, 15, 255}, Probe{40, 15, 255}, Probe{41, 15, 0}, Probe{20, 6, 0},
+        Probe{20, 7, 255}, Probe{20, 26, 255}, Probe{20, 27, 0}}) {
+    EXPECT_EQ(person[p.y * size.width + p.x], p.value) << p.x << " " << p.y;
+  }
 }
 
 TEST_F(ForegroundExtractorTest, SteadyStateLogsNothing) {

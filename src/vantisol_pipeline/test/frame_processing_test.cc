@@ -426,5 +426,37 @@ TEST(FrameProcessingTest, ColourCorrectionStretchesTheFacesAndItsEndResetsTheCam
   EXPECT_EQ(rig.camera->resets, 2);
 }
 
+// The hardware corrector measures the middle third of each seen face's box (from x + w / 3, w / 3
+// wide, rounded down) and leaves out a face that the stabiliser only remembers. The picture's luma
+// is its column number, so a box's mean tells its columns; widths 31 and 32 round differently.
+TEST(FrameProcessingTest, ColourCorrectionMeasuresTheMiddleThirdOfTheSeenFaces) {
+  Image picture({1280, 720}, Image::Format::kYUY2);
+  for (int y = 0; y < 720; ++y)
+    for (int x = 0; x < 1280; ++x) {
+      uint8_t* p = picture.data.get() + (size_t(y) * 1280 + x) * 2;
+      p[0] = uint8_t(std::min(x, 255));
+      p[1] = 128;
+    }
+  const auto frame = [&](int64_t time, const std::vector<Rectangle>& boxes) {
+    std::map<int, FaceData> faces;
+    for (size_t i = 0; i < boxes.size(); ++i) faces[int(i) + 1].rect = boxes[i];
+    return std::make_shared<const ImageData>(CameraImage(picture, Calibration(), time),
+                                             CameraImage(), CameraImage(), CameraImage(), faces,
+                                             LatencyCalculator());
+  };
+  // Thirds: columns 50..59 (mean 54.5), 110..119 (114.5) and 210..219 (214.5). The third face
+  // leaves after the first frame; half a second later the camera may be adjusted again.
+  const Rectangle a{40, 100, 31, 50}, b{100, 100, 32, 50}, c{200, 100, 30, 50};
+  PipelineRig rig;
+  rig.Process(frame(1000000000, {a, b, c}));
+  rig.Process(frame(1500000000, {a, b}));
+  std::lock_guard<std::mutex> lock(rig.camera->mutex);
+  const std::vector<float>& writes = rig.camera->brightness_writes;
+  ASSERT_EQ(writes.size(), 2u);
+  // From 50, the setting moves by 0.05 per level that the faces' mean lies below 90.
+  EXPECT_NEAR(writes[0], 50 + (90 - (54.5 + 114.5 + 214.5) / 3) * 0.05, 1e-3);
+  EXPECT_NEAR(writes[1] - writes[0], (90 - (54.5 + 114.5) / 2) * 0.05, 1e-3);
+}
+
 }  // namespace
 }  // namespace vantisol
