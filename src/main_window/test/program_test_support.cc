@@ -9,13 +9,14 @@
 #include <QTextDocument>
 #include <QTextFragment>
 #include <QWidget>
-#include <atomic>
+#include <algorithm>
+#include <mutex>
+#include <stdexcept>
 
 namespace vantisol::test {
 namespace {
 
-std::mutex log_mutex;
-QStringList log_lines;
+constexpr char kRecorderCallback[] = "test_log_recorder";
 
 }  // namespace
 
@@ -44,31 +45,51 @@ QStringList Describe(const std::vector<Hit>& hits) {
 }
 
 class LogRecorder::Callback : public el::LogDispatchCallback {
+ public:
+  void Add(LogRecorder* recorder) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    recorders_.push_back(recorder);
+  }
+  void Remove(LogRecorder* recorder) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    recorders_.erase(std::find(recorders_.begin(), recorders_.end(), recorder));
+  }
+  QStringList LinesOf(const LogRecorder& recorder) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return recorder.lines_;
+  }
+
  protected:
   void handle(const el::LogDispatchData* data) override {
     const el::LogMessage* message = data->logMessage();
-    std::lock_guard<std::mutex> lock(log_mutex);
-    log_lines << QString::fromStdString(el::LevelHelper::convertToString(message->level())) + " " +
-                     QString::fromStdString(message->message());
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (recorders_.empty()) return;
+    const QString line =
+        QString::fromStdString(el::LevelHelper::convertToString(message->level())) + " " +
+        QString::fromStdString(message->message());
+    for (LogRecorder* recorder : recorders_) recorder->lines_ << line;
   }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<LogRecorder*> recorders_;
 };
 
-LogRecorder::LogRecorder() {
-  static std::atomic<int> count{0};
-  id_ = "test_log_recorder_" + std::to_string(count++);
-  {
-    std::lock_guard<std::mutex> lock(log_mutex);
-    log_lines.clear();
+void LogRecorder::Install() {
+  el::Helpers::installLogDispatchCallback<Callback>(kRecorderCallback);
+}
+
+LogRecorder::LogRecorder()
+    : callback_(el::Helpers::logDispatchCallback<Callback>(kRecorderCallback)) {
+  if (callback_ == nullptr) {
+    throw std::logic_error("LogRecorder::Install() was not called in the test program's main");
   }
-  el::Helpers::installLogDispatchCallback<Callback>(id_);
+  callback_->Add(this);
 }
 
-LogRecorder::~LogRecorder() { el::Helpers::uninstallLogDispatchCallback<Callback>(id_); }
+LogRecorder::~LogRecorder() { callback_->Remove(this); }
 
-QStringList LogRecorder::lines() const {
-  std::lock_guard<std::mutex> lock(log_mutex);
-  return log_lines;
-}
+QStringList LogRecorder::lines() const { return callback_->LinesOf(*this); }
 
 bool LogRecorder::Contains(const QString& text) const { return Count(text) > 0; }
 

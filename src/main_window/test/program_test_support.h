@@ -8,8 +8,6 @@
 #include <QStringList>
 #include <QTimer>
 #include <memory>
-#include <mutex>
-#include <string>
 #include <vector>
 
 #include "http_test_server/http_test_server.h"
@@ -31,15 +29,26 @@ QStringList Describe(const std::vector<Hit>& hits);
 // Every log line written while it lives (any thread), as "LEVEL message".
 class LogRecorder {
  public:
+  // Installs the one logger callback all recorders share. easylogging++ does not guard its
+  // callback table against threads that are logging, so this runs in the test program's main
+  // before any thread starts, and the callback is never removed; recorders only join and leave
+  // it.
+  static void Install();
+
+  // Throws std::logic_error when Install() has not run.
   LogRecorder();
   ~LogRecorder();
+  LogRecorder(const LogRecorder&) = delete;
+  LogRecorder& operator=(const LogRecorder&) = delete;
+
   QStringList lines() const;
   bool Contains(const QString& text) const;
   int Count(const QString& text) const;
 
  private:
   class Callback;
-  std::string id_;
+  Callback* callback_;  // owned by the logger
+  QStringList lines_;   // guarded by the callback
 };
 
 // What a message box shows its user: the text as read on screen, and the targets of the links
