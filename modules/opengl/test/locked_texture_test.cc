@@ -59,6 +59,7 @@ TEST(LockedTextureTest, ReaderInASharedContextWaitsForTheWriter) {
     reader_has_loan = true;
     seen = reader_loan->Download();
     reader_loan.reset();
+    test::ReleaseCurrentContext();
   });
   {
     std::unique_lock<std::mutex> lock(mutex);

@@ -19,6 +19,11 @@ namespace test {
 // The test binary's one offscreen context, current on the main thread during the tests.
 OpenGLContext& TestContext();
 
+// Leaves the calling thread's context current nowhere. A thread that made a context current calls
+// this before it ends: otherwise Qt releases the context while it tears down the thread's storage
+// and allocates a block for that thread which nothing frees.
+void ReleaseCurrentContext();
+
 // An image of random bytes (random values in [0, 1] for the float formats).
 inline Image RandomImage(Size size, Image::Format format, unsigned seed) {
   Image image(size, format);

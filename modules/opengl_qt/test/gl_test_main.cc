@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QOpenGLContext>
 #include <QSurfaceFormat>
 #include <algorithm>
 #include <memory>
@@ -32,6 +33,10 @@ std::unique_ptr<OpenGLContext> context;
 
 OpenGLContext& TestContext() { return *context; }
 
+void ReleaseCurrentContext() {
+  if (QOpenGLContext* current = QOpenGLContext::currentContext()) current->doneCurrent();
+}
+
 LogCapture::LogCapture() {
   std::lock_guard<std::mutex> lock(lines_mutex);
   captured = new std::vector<std::string>();
@@ -61,11 +66,6 @@ int LogCapture::CountPrefix(const std::string& prefix) const {
 
 }  // namespace test
 }  // namespace vantisol
-
-// Mesa's software rasteriser leaves a few allocations from its generated code behind at exit
-// (no symbol, nothing this project can free), which fails every drawing test under the leak
-// checker. Leak checking is therefore off in the GPU test binaries; the address checks stay on.
-extern "C" int __lsan_is_turned_off() { return 1; }
 
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);

@@ -21,6 +21,7 @@
 #include <memory>
 
 #include "face_tracking/face_tracker.h"
+#include "leak_check.h"
 #include "main_window/advanced_settings_widget.h"
 #include "main_window/calib_widget.h"
 #include "main_window/gl_version.h"
@@ -655,6 +656,21 @@ TEST_F(MainWindowTest, StoppingEndsWithinItsBoundWhileAPostHangs) {
   EXPECT_TRUE(window->analytics()->isSending());
   window_.reset();
 }
+
+// The window's tests have a main of their own: a block that one of them leaks must fail the run.
+TEST(WindowLeakCheckChild, DISABLED_Leaks) {
+  int* volatile lost = new int[3];
+  lost[0] = 1;
+  lost = nullptr;
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+TEST(WindowLeakCheckTest, ABlockThatATestLeaksIsReported) {
+  const auto run = test::RunWithLeakCheck("WindowLeakCheckChild.DISABLED_Leaks");
+  EXPECT_NE(run.exit_code, 0) << run.output;
+  EXPECT_NE(run.output.find("Direct leak of 12 byte(s)"), std::string::npos) << run.output;
+}
+#endif
 
 }  // namespace
 }  // namespace vantisol

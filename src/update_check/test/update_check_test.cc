@@ -284,10 +284,6 @@ TEST_F(UpdateCheckTest, DeepNestingAndBadEncodingAreUnreadable) {
 }  // namespace
 }  // namespace vantisol
 
-// Showing a widget under Xvfb makes libdbus keep a buffer it never frees (no frame of this
-// project is involved); the leak checker skips that library only.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libdbus-1.so\n"; }
-
 int main(int argc, char** argv) {
   // Requests go to the test server on this machine only, never through a proxy.
   for (const char* name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"}) unsetenv(name);

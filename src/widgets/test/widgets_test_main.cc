@@ -44,10 +44,6 @@ QString ReadForm(const QString& file_name) {
 }  // namespace test
 }  // namespace vantisol
 
-// Qt's platform plug-in talks to the session bus, and libdbus keeps one buffer to the end of the
-// process; the leak checker is told about that library only, not about the project's frames.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libdbus-1.so\n"; }
-
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
   qInstallMessageHandler(vantisol::test::RecordQtMessage);
