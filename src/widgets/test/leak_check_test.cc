@@ -20,7 +20,7 @@ void Draw() {
 
 TEST(LeakCheckChild, DISABLED_DrawsAndLeaks) {
   Draw();
-  char* volatile lost = new char[4321];
+  [[maybe_unused]] char* volatile lost = new char[4321];
   lost = nullptr;
 }
 
