@@ -180,7 +180,7 @@ void VantisolPipeline::Process2D(const std::map<int, FaceData>& faces,
       Probe("grey view", *frame);
     } else {
       Texture& background = background_mode_ == 2 ? *gpu.replacement : bg.background;
-      if (background_mode_ == 2) UpdateReplacement();
+      if (background_mode_ == 2) UpdateReplacement(*frame);
       if (background_mode_ == 1) {
         bg.background_blur.Blur(bg.color, bg.background, &bg.mask);
         Probe("background blur", *frame);
@@ -256,7 +256,7 @@ void VantisolPipeline::Segment(const std::shared_ptr<const ImageData>& frame) {
   Probe("segmentation", *frame);
 }
 
-void VantisolPipeline::UpdateReplacement() {
+void VantisolPipeline::UpdateReplacement(const ImageData& frame) {
   GpuResources& gpu = *gpu_resources_;
   BackgroundResources& bg = *gpu.background_effects;
   if (!gpu.replacement->size().empty() && background_.empty()) return;
@@ -271,6 +271,7 @@ void VantisolPipeline::UpdateReplacement() {
     bg.texture_scale.Scale(uploaded, *gpu.replacement, TextureDraw::kFill);
   }
   background_ = cv::Mat();
+  Probe("replacement upload", frame);
 }
 
 }  // namespace vantisol

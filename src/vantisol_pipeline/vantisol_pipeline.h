@@ -139,7 +139,7 @@ class VantisolPipeline {
   bool UsesCameraMask(const ImageData& frame) const;
   // Makes the person mask, from the camera's segmentation or the own one.
   void Segment(const std::shared_ptr<const ImageData>& frame);
-  void UpdateReplacement();
+  void UpdateReplacement(const ImageData& frame);
   void Probe(const char* stage, const ImageData& frame);
 
   // The settings frames are made with (render thread, under the pipeline mutex).

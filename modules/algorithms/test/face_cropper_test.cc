@@ -250,26 +250,74 @@ TEST_F(FaceCropperTest, StillHeadWithBoxNoiseGivesAConstantMatrix) {
   EXPECT_TRUE(moved[1].matrix == first[1].matrix);
 }
 
+// The zoom of a tile, from its matrix alone: M K = K2 R^-1, so (M K)(M K)^T = K2 K2^T, whose
+// top-left entry less the square of its top-right one (both over the bottom-right) is (zoom f)^2.
+double Zoom(const CropTile& tile, const Eigen::Matrix3f& K) {
+  const Eigen::Matrix3d A = tile.matrix.cast<double>() * K.cast<double>();
+  const Eigen::Matrix3d S = A * A.transpose() / (A.row(2).squaredNorm());
+  return std::sqrt(S(0, 0) - S(0, 2) * S(0, 2)) / K(0, 0);
+}
+
+// Direction and zoom are smoothed alike whichever way they go: a head that moves sideways or
+// changes size by more than the dead zone is followed exponentially, 1 - 1/e of the way to the
+// dead zone's edge after one time constant, and settles at that edge; what stays within its dead
+// zone does not move at all.
 TEST_F(FaceCropperTest, StepResponseReaches63PercentAfterOneTimeConstant) {
+  struct Step {
+    const char* name;
+    FaceData from, to;
+    std::string moves;  // the measure that must leave its dead zone
+  };
+  // Views that stay clear of the picture's borders on the way, which would turn them inward.
+  const FaceData left = Face(400, 250, 140, 180), right = Face(700, 250, 140, 180);
+  const FaceData small_right = Face(730, 260, 100, 130), small_left = Face(430, 260, 100, 130);
+  const FaceData near = Face(570, 240, 140, 180), far = Face(595, 272, 90, 116);
   const Eigen::Matrix3f K = Intrinsics();
-  for (int i = 0; i < 10; ++i) Run({{1, Face(400, 250, 140, 180)}});
-  const Eigen::Vector3d start = ViewDirection(Run({{1, Face(400, 250, 140, 180)}})[0], K);
-  // The target direction after the step, from a fresh cropper (which takes it at once).
-  FaceCropper fresh;
-  const std::map<int, FaceData> stepped{{1, Face(700, 250, 140, 180)}};
-  const Eigen::Vector3d target = ViewDirection(fresh.Update(Colour(0), stepped, {1280, 720})[0], K);
-  const double step = Angle(start, target), dead_zone = 0.043;
-  ASSERT_GT(step, 0.25);
-  std::vector<double> travelled;  // after 1, 2, ... frames
-  for (int i = 0; i < 200; ++i)
-    travelled.push_back(Angle(start, ViewDirection(Run(stepped)[0], K)));
-  // 15 frames of 35 ms are one time constant: 1 - 1/e of the way to the dead zone's edge.
-  const double reach = step - dead_zone;
-  EXPECT_NEAR(travelled[14] / reach, 1 - std::exp(-1.0), 0.01);
-  EXPECT_NEAR(travelled[6] / reach, 1 - std::exp(-7.0 / 15), 0.01);
-  EXPECT_NEAR(travelled[29] / reach, 1 - std::exp(-2.0), 0.01);
-  // Settled: the dead zone leaves it 0.043 rad short of the target.
-  EXPECT_NEAR(travelled.back(), reach, 2e-3);
+  for (const Step& step :
+       {Step{"right", left, right, "direction"}, Step{"left", small_right, small_left, "direction"},
+        Step{"zoom in", near, far, "zoom"}, Step{"zoom out", far, near, "zoom"}}) {
+    SCOPED_TRACE(step.name);
+    FaceCropper cropper;
+    int64_t time = 0;
+    auto run = [&](const FaceData& face) {
+      const auto tiles = cropper.Update(Colour(time += kFrame), {{1, face}}, {1280, 720});
+      return tiles.at(0);
+    };
+    for (int i = 0; i < 10; ++i) run(step.from);
+    const CropTile start = run(step.from);
+    // The target after the step, from a fresh cropper (which takes it at once).
+    FaceCropper fresh;
+    const CropTile target = fresh.Update(Colour(0), {{1, step.to}}, {1280, 720}).at(0);
+    std::vector<double> turned, zoomed;  // after 1, 2, ... frames
+    for (int i = 0; i < 200; ++i) {
+      const CropTile tile = run(step.to);
+      turned.push_back(Angle(ViewDirection(start, K), ViewDirection(tile, K)));
+      zoomed.push_back(Zoom(tile, K) - Zoom(start, K));
+    }
+    // How far each measure has to go (signed), and how much of that is dead zone: 0.043 rad of
+    // direction, 8 % of the target's zoom.
+    const struct {
+      const char* what;
+      double step, dead_zone;
+      std::vector<double> travelled;
+    } measures[] = {
+        {"direction", Angle(ViewDirection(start, K), ViewDirection(target, K)), 0.043, turned},
+        {"zoom", Zoom(target, K) - Zoom(start, K), 0.08 * Zoom(target, K), zoomed}};
+    for (const auto& m : measures) {
+      SCOPED_TRACE(m.what);
+      if (m.what == step.moves) ASSERT_GT(std::abs(m.step), 2 * m.dead_zone);
+      if (std::abs(m.step) < m.dead_zone) {
+        EXPECT_LT(std::abs(m.travelled.back()), 1e-4);
+        continue;
+      }
+      // 15 frames of 35 ms are one time constant.
+      const double reach = m.step - std::copysign(m.dead_zone, m.step);
+      EXPECT_NEAR(m.travelled[14] / reach, 1 - std::exp(-1.0), 0.01);
+      EXPECT_NEAR(m.travelled[6] / reach, 1 - std::exp(-7.0 / 15), 0.01);
+      EXPECT_NEAR(m.travelled[29] / reach, 1 - std::exp(-2.0), 0.01);
+      EXPECT_NEAR(m.travelled.back() / reach, 1, 0.01);
+    }
+  }
 }
 
 TEST_F(FaceCropperTest, TilesGoLeftToRightAsThePeopleStand) {

@@ -348,6 +348,31 @@ TEST(FaceTrackerTest, ScaleReachesLaterFacesButAdaptScaleDoesNot) {
   EXPECT_EQ(tracker.base_template_->scale_, (std::array<float, 3>{1, 1, 1}));
 }
 
+// One request fits every face present, each once, in its next frame with landmarks: a face seen
+// without landmarks keeps its request until it has some.
+TEST(FaceTrackerTest, AdaptScaleFitsEachFaceOnceInItsNextFrameWithLandmarks) {
+  FaceTracker tracker;
+  std::mt19937 random(4);
+  SyntheticFace wide;
+  wide.scale = {1.07f, 0.94f, 1};
+  FaceData face;
+  face.landmarks = test::MakeLandmarks(*tracker.base_template_, wide, random);
+  for (int i = 0; i < 5; ++i) tracker.Update(MakeFrame({{1, face}, {2, face}}));
+  tracker.AdaptScale();
+  const FaceTemplate& first = *tracker.face_templates_.at(1);
+  const FaceTemplate& second = *tracker.face_templates_.at(2);
+  auto expect_fitted = [](const FaceTemplate& t, bool fitted, const char* when) {
+    EXPECT_EQ(t.adapt_scale_requested_, !fitted) << when;
+    EXPECT_NEAR(t.scale_[0], fitted ? 1.07f : 1, 0.0107f) << when;
+    EXPECT_NEAR(t.scale_[1], fitted ? 0.94f : 1, 0.0094f) << when;
+  };
+  tracker.Update(MakeFrame({{1, face}, {2, FaceData()}}));
+  expect_fitted(first, true, "a frame with landmarks");
+  expect_fitted(second, false, "a frame without landmarks");
+  tracker.Update(MakeFrame({{1, face}, {2, face}}));
+  expect_fitted(second, true, "its first frame with landmarks");
+}
+
 // The lost conditions on the head's own pose, each just inside and just outside its limit: the
 // head turned away from the camera by more than 50 degrees, and a head nearer than 0.1 m.
 TEST_F(FaceTemplateTest, HeadAngleAndNearnessLimitsOnBothSides) {

@@ -54,13 +54,16 @@ cv::Mat Picture(int luma, cv::Size size = {200, 100}) {
 
 const std::vector<Rectangle> kFace = {{50, 20, 40, 40}};
 
+// A dark face raises the setting, a bright one lowers it, each by (90 - mean) × gain.
 TEST(ColorCorrectorHardware, ReadsTheCameraAndStepsProportionally) {
-  FakeCamera camera = Sr300(50);
-  ColorCorrectorHardware corrector(&camera, 90);
-  ASSERT_TRUE(corrector.active());
-  corrector.Update(Picture(70), cv::Mat(), kFace, 0, -1);
-  ASSERT_EQ(camera.writes.size(), 1u);
-  EXPECT_FLOAT_EQ(camera.writes[0], 51);  // (90 - 70) × 0.05 + 50
+  for (const auto& [face, written] : {std::pair{70, 51.0f}, std::pair{130, 48.0f}}) {
+    FakeCamera camera = Sr300(50);
+    ColorCorrectorHardware corrector(&camera, 90);
+    ASSERT_TRUE(corrector.active());
+    corrector.Update(Picture(face), cv::Mat(), kFace, 0, -1);
+    ASSERT_EQ(camera.writes.size(), 1u) << face;
+    EXPECT_FLOAT_EQ(camera.writes[0], written) << face;
+  }
 }
 
 TEST(ColorCorrectorHardware, ClampsIntoTheRange) {

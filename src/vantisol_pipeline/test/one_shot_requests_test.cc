@@ -1,10 +1,13 @@
 // Requests that take effect on the next frame only.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <opencv2/imgcodecs.hpp>
 
 #include "gl_test.h"
 #include "pipeline_test_support.h"
+#include "test_folder.h"
 
 namespace vantisol {
 namespace {
@@ -28,6 +31,37 @@ TEST(HistoryResetTest, IsConsumedByOneFrame) {
     rig.pipeline->ResetHistory();
     EXPECT_TRUE(rig.pipeline->settings().reset_history) << round;
   }
+}
+
+// Each background picture set is uploaded once, by the next frame that replaces the background:
+// kept, it would be uploaded and scaled again in every frame. The green stand-in for no picture is
+// uploaded once too, and a failed load uploads nothing.
+TEST(ReplacementTest, EachPictureSetIsUploadedOnce) {
+  const std::vector<test::TrueFrame> frames = test::CaptureFrames(1, true, 3);
+  ASSERT_EQ(frames.size(), 1u);
+  test::TemporaryFolder folder;
+  const std::string file = folder.str() + "/picture.png";
+  ASSERT_TRUE(cv::imwrite(file, cv::Mat(240, 320, CV_8UC3, cv::Scalar(10, 20, 30))));
+  test::PipelineRig rig;
+  rig.pipeline->SetColorCorrection(false);
+  rig.pipeline->SetPersonify(true);
+  rig.pipeline->SetBackgroundMode(2);
+  std::atomic<int> uploads{0};
+  rig.pipeline->SetStageProbe([&](const char* stage, const ImageData&) {
+    if (std::string(stage) == "replacement upload") ++uploads;
+  });
+  auto uploads_in_three_frames = [&] {
+    for (int i = 0; i < 3; ++i) rig.Process(frames[0].frame);
+    return uploads.exchange(0);
+  };
+  EXPECT_EQ(uploads_in_three_frames(), 1) << "the green stand-in";
+  ASSERT_TRUE(rig.pipeline->SetBackground(file));
+  EXPECT_EQ(uploads_in_three_frames(), 1) << "a picture";
+  ASSERT_TRUE(rig.pipeline->SetBackground(file));
+  EXPECT_EQ(uploads_in_three_frames(), 1) << "the same picture set again";
+  EXPECT_FALSE(rig.pipeline->SetBackground(folder.str() + "/missing.png"));
+  EXPECT_EQ(uploads_in_three_frames(), 0) << "a failed load";
+  rig.pipeline->SetStageProbe(nullptr);
 }
 
 // The same frame 40 ms later with its luma pressed into 40..231: other face levels, which a fresh
