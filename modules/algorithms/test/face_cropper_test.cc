@@ -305,7 +305,9 @@ TEST_F(FaceCropperTest, StepResponseReaches63PercentAfterOneTimeConstant) {
         {"zoom", Zoom(target, K) - Zoom(start, K), 0.08 * Zoom(target, K), zoomed}};
     for (const auto& m : measures) {
       SCOPED_TRACE(m.what);
-      if (m.what == step.moves) ASSERT_GT(std::abs(m.step), 2 * m.dead_zone);
+      if (m.what == step.moves) {
+        ASSERT_GT(std::abs(m.step), 2 * m.dead_zone);
+      }
       if (std::abs(m.step) < m.dead_zone) {
         EXPECT_LT(std::abs(m.travelled.back()), 1e-4);
         continue;

@@ -162,6 +162,7 @@ TEST_F(PluginInterfaceTest, ReportsEachSizeChangeOnceAndTheClientLeaving) {
   auto next = StartClient(320, 240);
   writer->Process(output, latency_);
   EXPECT_TRUE(Read(*next));
+  ASSERT_FALSE(signals_.empty());
   EXPECT_EQ(signals_.back(), QSize(320, 240));
 }
 

@@ -145,11 +145,11 @@ TEST(PipelineTest, WindowCallsWaitAtMostForTheFrameInFlight) {
   PipelineRig rig({320, 240});
   std::atomic<int> started{0};
   // Long frames: a test thread delayed by the load for a whole frame between its count and its
-  // call would see two.
+  // call would see two (60 ms was not enough at a load of 35 on 8 cores).
   rig.pipeline->SetStageProbe([&](const char* stage, const ImageData&) {
     if (std::string(stage) != "start") return;
     ++started;
-    std::this_thread::sleep_for(60ms);
+    std::this_thread::sleep_for(150ms);
   });
   std::atomic<bool> feeding{true};
   auto feeder = std::async(std::launch::async, [&] {
