@@ -38,4 +38,18 @@ inline size_t FirstPatternMismatch(const unsigned char* frame, size_t bytes) {
   return bytes;
 }
 
+// The last picture of a producer killed at any moment: one of its frames or, when the kill came
+// while it copied a frame in, a mix of that frame and the one before it (memcpy does not copy in
+// address order: a large copy writes its first and last bytes at the end).
+inline bool FromKilledProducer(const unsigned char* frame, size_t bytes) {
+  const uint64_t counter = FrameCounter(frame);
+  auto mix_of = [&](uint64_t older) {
+    for (size_t i = kPatternStart; i < bytes; ++i) {
+      if (frame[i] != PatternByte(i, older) && frame[i] != PatternByte(i, older + 1)) return false;
+    }
+    return true;
+  };
+  return bytes > kPatternStart && ((counter > 0 && mix_of(counter - 1)) || mix_of(counter));
+}
+
 }  // namespace vantisol::test
