@@ -81,7 +81,9 @@ function(vantisol_build_tool target)
 endfunction()
 
 # vantisol_keep_gl_driver_loaded(): links cmake/sanitizer/keep_gl_driver.cc into every program of
-# the tree except the build's tools (see that file for why).
+# the tree except the build's tools, and loads with each program the libraries that the GL driver
+# and Qt's X11 platform plug-in bring in and that keep their thread-local data apart from the
+# program's (see that file for why).
 function(vantisol_keep_gl_driver_loaded)
   find_path(VANTISOL_GL_DRIVER_DIR swrast_dri.so
             PATHS /usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}/dri /usr/lib64/dri /usr/lib/dri
@@ -94,20 +96,51 @@ function(vantisol_keep_gl_driver_loaded)
   target_compile_definitions(keep_gl_driver PRIVATE
                              VANTISOL_GL_DRIVER_DIR="${VANTISOL_GL_DRIVER_DIR}")
   vantisol_warnings(keep_gl_driver)
-  _vantisol_add_keeper(${PROJECT_SOURCE_DIR})
+  set(loaded_later ${VANTISOL_GL_DRIVER_DIR}/swrast_dri.so)
+  if(TARGET Qt5::QXcbIntegrationPlugin)
+    get_target_property(plugin Qt5::QXcbIntegrationPlugin LOCATION)
+    list(APPEND loaded_later ${plugin})
+  endif()
+  _vantisol_lazy_tls_libraries("${loaded_later}" libraries)
+  message(STATUS "Loaded with every program for the leak checker: ${libraries}")
+  _vantisol_add_keeper(${PROJECT_SOURCE_DIR} "${libraries}")
 endfunction()
 
-function(_vantisol_add_keeper directory)
+# The shared libraries that `objects` need whose thread-local data is allocated on each thread's
+# first use when they come in by dlopen (a TLS segment without the static-TLS flag).
+function(_vantisol_lazy_tls_libraries objects out)
+  set(found "")
+  foreach(object IN LISTS objects)
+    execute_process(COMMAND ldd ${object} OUTPUT_VARIABLE listing ERROR_QUIET)
+    string(REGEX MATCHALL "=> /[^ ]+" needed "${listing}")
+    foreach(entry IN LISTS needed)
+      string(SUBSTRING "${entry}" 3 -1 library)
+      execute_process(COMMAND ${CMAKE_READELF} -lWd ${library} OUTPUT_VARIABLE headers
+                      ERROR_QUIET)
+      if(headers MATCHES "\n +TLS " AND NOT headers MATCHES "STATIC_TLS")
+        list(APPEND found ${library})
+      endif()
+    endforeach()
+  endforeach()
+  list(REMOVE_DUPLICATES found)
+  set(${out} "${found}" PARENT_SCOPE)
+endfunction()
+
+function(_vantisol_add_keeper directory libraries)
   get_property(targets DIRECTORY ${directory} PROPERTY BUILDSYSTEM_TARGETS)
   foreach(target IN LISTS targets)
     get_target_property(type ${target} TYPE)
     get_target_property(tool ${target} VANTISOL_BUILD_TOOL)
     if(type STREQUAL "EXECUTABLE" AND NOT tool)
       target_sources(${target} PRIVATE $<TARGET_OBJECTS:keep_gl_driver>)
+      if(libraries)
+        target_link_options(${target} PRIVATE "LINKER:--push-state,--no-as-needed" ${libraries}
+                            "LINKER:--pop-state")
+      endif()
     endif()
   endforeach()
   get_property(subdirectories DIRECTORY ${directory} PROPERTY SUBDIRECTORIES)
   foreach(subdirectory IN LISTS subdirectories)
-    _vantisol_add_keeper(${subdirectory})
+    _vantisol_add_keeper(${subdirectory} "${libraries}")
   endforeach()
 endfunction()

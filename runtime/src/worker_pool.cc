@@ -3,8 +3,9 @@
 namespace pxcsim {
 namespace {
 
-// Set while a thread runs a loop's chunks: a loop inside one runs on that thread alone.
-thread_local bool in_loop = false;
+// Set while a thread runs a loop's chunks: a loop inside one runs on that thread alone. Kept in the
+// threads' static block (this library is loaded late), so no thread allocates it on first use.
+__attribute__((tls_model("initial-exec"))) thread_local bool in_loop = false;
 
 class InLoop {
  public:

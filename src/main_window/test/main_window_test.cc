@@ -670,6 +670,16 @@ TEST(WindowLeakCheckTest, ABlockThatATestLeaksIsReported) {
   EXPECT_NE(run.exit_code, 0) << run.output;
   EXPECT_NE(run.output.find("Direct leak of 12 byte(s)"), std::string::npos) << run.output;
 }
+
+// A running window has loaded all it loads late: the GL driver, Qt's plug-ins, the camera runtime.
+TEST_F(MainWindowTest, NoLibrarysThreadDataWaitsForFirstUse) {
+  MainWindow* window = Start();
+  ASSERT_TRUE(WaitFor(
+      [&] { return window->advanced_settings()->fps_label->text().startsWith("FPS: "); }, 20000))
+      << "no frame arrived";
+  const auto late = test::ThreadDataAllocatedOnFirstUse();
+  EXPECT_TRUE(late.empty()) << "first one: " << late.front();
+}
 #endif
 
 }  // namespace
