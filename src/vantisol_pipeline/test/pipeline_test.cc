@@ -1,12 +1,16 @@
 // The pipeline's settings, accessors, camera set-up and the render thread's life.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <future>
+#include <mutex>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <regex>
+#include <utility>
 
 #include "algorithms/renderer.h"
 #include "child_process.h"
@@ -138,39 +142,58 @@ TEST(PipelineTest, NoFrameIsPublishedWhileAHandleLives) {
 // Frames queue up back to back, as they do whenever rendering is slower than the camera: an
 // accessor from the window waits only for the frame in flight, not for a run of them (a plain
 // mutex lets the render thread take it again first, frame after frame), and a setting does not
-// wait at all.
+// wait at all. Each call is made just as a frame starts; a test thread that the load holds back for
+// the whole frame (150 ms) before its call would count one frame more, so one call of ten may.
 TEST(PipelineTest, WindowCallsWaitAtMostForTheFrameInFlight) {
   const auto frames = test::CaptureFrames(1, false, 2);
   ASSERT_EQ(frames.size(), 1u);
   PipelineRig rig({320, 240});
-  std::atomic<int> started{0};
-  // Long frames: a test thread delayed by the load for a whole frame between its count and its
-  // call would see two (60 ms was not enough at a load of 35 on 8 cores).
+  std::mutex mutex;
+  std::condition_variable frame_started;
+  int started = 0, ended = 0;  // frames past their start, and past their first 150 ms
   rig.pipeline->SetStageProbe([&](const char* stage, const ImageData&) {
     if (std::string(stage) != "start") return;
-    ++started;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      ++started;
+    }
+    frame_started.notify_all();
     std::this_thread::sleep_for(150ms);
+    std::lock_guard<std::mutex> lock(mutex);
+    ++ended;
   });
+  const auto counts = [&] {
+    std::lock_guard<std::mutex> lock(mutex);
+    return std::make_pair(started, ended);
+  };
+  // Returns the counts as a new frame has just started.
+  const auto next_start = [&] {
+    std::unique_lock<std::mutex> lock(mutex);
+    const int seen = started;
+    EXPECT_TRUE(frame_started.wait_for(lock, test::kWaitLimit, [&] { return started > seen; }))
+        << "no frame started";
+    return std::make_pair(started, ended);
+  };
   std::atomic<bool> feeding{true};
   auto feeder = std::async(std::launch::async, [&] {
     while (feeding) rig.camera->frame_signal_(frames[0].frame);
   });
   ASSERT_TRUE(rig.WaitForOutputs(2)) << "no frames while feeding";
-  int most_lent = 0, most_set = 0;
+  int late_accessors = 0, waiting_settings = 0;
   for (int call = 0; call < 10; ++call) {
-    int before = started;
+    auto before = next_start();
     EXPECT_NE(rig.pipeline->renderer(), nullptr);
-    most_lent = std::max(most_lent, started - before);
-    before = started;
+    late_accessors += counts().first > before.first ? 1 : 0;
+    before = next_start();
     rig.pipeline->SetBlurAmount(3 + call);
-    most_set = std::max(most_set, started - before);
+    waiting_settings += counts().second > before.second ? 1 : 0;
     EXPECT_EQ(rig.pipeline->settings().blur_amount, 3 + call);
   }
   feeding = false;
   rig.pipeline->SetStageProbe(nullptr);
   ASSERT_EQ(feeder.wait_for(test::kWaitLimit), std::future_status::ready) << "feeder stuck";
-  EXPECT_LE(most_lent, 1) << "an accessor waited while whole frames were rendered";
-  EXPECT_EQ(most_set, 0) << "a setting waited for a frame";
+  EXPECT_LE(late_accessors, 1) << "accessors waited for frames that started after them";
+  EXPECT_LE(waiting_settings, 1) << "settings waited for the frame in flight";
 }
 
 // A setting made while a frame is in flight returns at once and reaches the next frame.
