@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "test_folder.h"
+#include "watchdog.h"
 
 namespace {
 
@@ -85,8 +86,10 @@ TEST_F(VcamClientLayoutTest, FindsTheProgramAndLoadingPictureOfItsBuild) {
   fs::create_directory(out);
   setenv("VANTISOL_STAND_IN_DELAY_MS", "1000", 1);
 
-  const ToolRun run =
-      RunTool(tool.string(), "--size 640x480 --seconds 2.5 --every 1 --out '" + out.string() + "'");
+  // Long enough for the stand-in to start and serve after its delay, also under a sanitizer.
+  const std::string seconds = std::to_string(2.5 * vantisol::test::kTimeScale);
+  const ToolRun run = RunTool(tool.string(), "--size 640x480 --seconds " + seconds +
+                                                 " --every 1 --out '" + out.string() + "'");
   ASSERT_EQ(run.code, 0) << run.out;
   EXPECT_TRUE(Has(run.out, "program folder: " + program_.string() + "\n")) << run.out;
   EXPECT_TRUE(Has(run.out, "stamped frames")) << "no frame from the program:\n" << run.out;
