@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "watchdog.h"
+
 #if defined(_WIN32)
 #include <windows.h>
 #else
@@ -15,15 +17,14 @@
 
 namespace vantisol::test {
 
-// Every call that waits for the child gives up after its limit (kLimit unless a test that starts a
-// whole program asks for more), notes that in output() and returns as if the output had ended (a
-// hung child is then killed), so that a test fails in seconds.
+// Every call that waits for the child gives up after its limit (the tests' wait limit, scaled by
+// the calling test's build, unless a test that starts a whole program asks for more), notes that in
+// output() and returns as if the output had ended (a hung child is then killed), so that a test
+// fails in seconds.
 class ChildProcess {
  public:
-  static constexpr std::chrono::seconds kLimit{20};
-
   explicit ChildProcess(const std::vector<std::string>& arguments,
-                        std::chrono::seconds limit = kLimit);
+                        std::chrono::seconds limit = kWaitLimit);
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
