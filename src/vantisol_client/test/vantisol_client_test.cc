@@ -244,8 +244,7 @@ TEST_F(VantisolClientTest, RepeatsTheLastFrameAfterTheProgramEnds) {
   EXPECT_TRUE(test::FromKilledProducer(last.bytes.data(), last.bytes.size()))
       << "frame " << test::FrameCounter(last.bytes.data()) << ", first mismatch at byte "
       << test::FirstPatternMismatch(last.bytes.data(), last.bytes.size()) << " of "
-      << last.bytes.size() << ", bytes there " << int(last.bytes[20000]) << " "
-      << int(last.bytes.back());
+      << last.bytes.size();
   for (int i = 0; i < 2; ++i) {
     const Sample again = Fill(&client);
     EXPECT_EQ(again.bytes, last.bytes);
