@@ -40,6 +40,10 @@ class SharedMemoryImage {
     void set_new_frame(bool value) { header_->new_frame = value ? 1 : 0; }
     unsigned Bytes() const;
 
+    // Server: whether a live client holds the channel. A set byte that no live process's client
+    // claim backs is a client that died registered: the byte is cleared here.
+    bool ClientAlive();
+
     // Client: asks for this picture size and zero-fills the data block of that size.
     void SetSize(int width, int height);
     // The data block for the header's size.
