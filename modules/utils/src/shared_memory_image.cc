@@ -127,6 +127,9 @@ bool SharedMemoryImage::LockedImage::ClientAlive() {
 void SharedMemoryImage::LockedImage::SetSize(int width, int height) {
   header_->width = width;
   header_->height = height;
+  // The block is zeroed below: a frame flagged for the size before, or for a client that has
+  // gone, would hand the zeros over as a picture.
+  header_->new_frame = 0;
   void* view = MapData(Bytes());
   if (view != nullptr) std::memset(view, 0, Bytes());
 }

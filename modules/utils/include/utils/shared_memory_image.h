@@ -44,7 +44,8 @@ class SharedMemoryImage {
     // claim backs is a client that died registered: the byte is cleared here.
     bool ClientAlive();
 
-    // Client: asks for this picture size and zero-fills the data block of that size.
+    // Client: asks for this picture size and zero-fills the data block of that size; no picture
+    // is waiting after it.
     void SetSize(int width, int height);
     // The data block for the header's size.
     void* data();
