@@ -117,6 +117,27 @@ void BM_WriterHandOver(benchmark::State& state) {
 }
 BENCHMARK(BM_WriterHandOver)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
+// The server's look at the header that begins each frame, with a client process attached: the
+// registration byte alone (0), or whether a live client holds the channel (1).
+void BM_ServerFindsItsClient(benchmark::State& state) {
+  ChildProcess reader({self_path, "--reader"});
+  if (!reader.WaitFor("ready")) {
+    state.SkipWithError("reader did not start");
+    return;
+  }
+  const bool live_check = state.range(0) != 0;
+  {
+    SharedMemoryImage server(false);
+    for (auto _ : state) {
+      auto image = server.Lock();
+      benchmark::DoNotOptimize(live_check ? image.ClientAlive() : image.client_registered());
+    }
+    server.Lock().header()->width = -1;
+  }
+  reader.Finish();
+}
+BENCHMARK(BM_ServerFindsItsClient)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
 }  // namespace
 
 int main(int argc, char** argv) {

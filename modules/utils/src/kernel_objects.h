@@ -41,6 +41,9 @@ constexpr int kErrorAlreadyExists = 183;
 // kErrorAlreadyExists, kErrorAccessDenied or another system error code.
 InstanceMarker* CreateInstanceMarker(const std::string& name, int* error);
 void ReleaseInstanceMarker(InstanceMarker* marker);
+// Whether a live marker of that name exists, without making one. The answer touches the marker for
+// a moment, so a marker made at that very moment may be refused. When it cannot tell, it says held.
+bool InstanceMarkerHeld(const std::string& name);
 
 // The calling thread's last system error as the system's text; empty when there is none.
 std::string LastErrorText();

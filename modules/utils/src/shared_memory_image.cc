@@ -12,6 +12,9 @@ namespace vantisol {
 
 namespace {
 
+// The live client's claim; it is made and given up only under the header lock.
+constexpr char kClientClaim[] = "Client";
+
 [[noreturn]] void Fail(const std::string& text) {
   LOG(ERROR) << text;
   throw std::runtime_error(text);
@@ -55,7 +58,7 @@ SharedMemoryImage::SharedMemoryImage(bool is_client)
 
   if (is_client_) {
     // A byte left set without a live holder of the claim is a client that died registered.
-    auto guard = std::make_unique<utils::InstanceGuard>("Client");
+    auto guard = std::make_unique<utils::InstanceGuard>(kClientClaim);
     if (!guard->held()) Fail("Already a client running!");
     if (header->client_registered > 0) LOG(WARNING) << "Client seems to have crashed before...";
     header->client_registered = 1;
@@ -112,9 +115,21 @@ unsigned SharedMemoryImage::LockedImage::Bytes() const {
   return bytes > 0x7FFFFFFF ? 0 : static_cast<unsigned>(bytes);
 }
 
+bool SharedMemoryImage::LockedImage::ClientAlive() {
+  if (!client_registered()) return false;
+  // Asked under the header lock, where no client is taking or giving up its claim.
+  if (utils::InstanceGuard::IsHeld(kClientClaim)) return true;
+  LOG(WARNING) << "Client seems to have crashed before...";
+  header_->client_registered = 0;
+  return false;
+}
+
 void SharedMemoryImage::LockedImage::SetSize(int width, int height) {
   header_->width = width;
   header_->height = height;
+  // The block is zeroed below: a frame flagged for the size before, or for a client that has
+  // gone, would hand the zeros over as a picture.
+  header_->new_frame = 0;
   void* view = MapData(Bytes());
   if (view != nullptr) std::memset(view, 0, Bytes());
 }

@@ -10,11 +10,12 @@ namespace vantisol::utils {
 
 namespace {
 
+std::string MarkerName(const std::string& name) { return "Vantisol_" + name + "_mutex"; }
+
 // The marker when this caller is the first holder of `name`, else null.
 platform::InstanceMarker* Claim(const std::string& name) {
   int error = 0;
-  platform::InstanceMarker* mutex_handle =
-      platform::CreateInstanceMarker("Vantisol_" + name + "_mutex", &error);
+  platform::InstanceMarker* mutex_handle = platform::CreateInstanceMarker(MarkerName(name), &error);
   if (error == 0) {
     VANTISOL_CHECK(mutex_handle != nullptr);
     return mutex_handle;
@@ -43,6 +44,10 @@ InstanceGuard::InstanceGuard(const std::string& name) : marker_(Claim(name)) {}
 
 InstanceGuard::~InstanceGuard() {
   if (marker_ != nullptr) platform::ReleaseInstanceMarker(marker_);
+}
+
+bool InstanceGuard::IsHeld(const std::string& name) {
+  return platform::InstanceMarkerHeld(MarkerName(name));
 }
 
 }  // namespace vantisol::utils

@@ -11,8 +11,9 @@
 //                                   printing "waiting", "ready" and "ended" on the way
 // A client's input line "size <w> <h>" asks for another size. The input line "stream <value>"
 // makes a server write a frame filled with <value> every 2 ms; "stream" makes a client take the
-// new frames, printing "streaming <value>" at the first. It prints "ready" when set up and ends
-// when its input ends. Log lines go to standard output.
+// new frames, printing "streaming <value>" at the first. A server's input line "client" prints
+// "client 1" while a live client holds the channel, else "client 0". It prints "ready" when set up
+// and ends when its input ends. Log lines go to standard output.
 
 #include <atomic>
 #include <chrono>
@@ -151,6 +152,9 @@ int Run(int argc, char** argv) {
       } else {
         repeater = std::make_unique<Repeater>([side, &seen] { TakeFrame(side, &seen); });
       }
+    } else if (line == "client" && command == "server") {
+      const bool alive = channel->Lock().ClientAlive();
+      std::cout << "client " << (alive ? 1 : 0) << std::endl;
     } else if (line.rfind("frame ", 0) == 0 && channel != nullptr) {
       WriteFrame(channel.get(), std::stoi(line.substr(6)), true);
     } else if (line.rfind("size ", 0) == 0 && channel != nullptr) {

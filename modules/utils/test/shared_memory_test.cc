@@ -162,21 +162,25 @@ TEST_F(ChannelTest, KilledServerIsTakenOverWithAWarning) {
   EXPECT_FALSE(client.Lock().server_registered());
 }
 
-// Whether a new client may register depends on a live holder of the client's claim, not on the
-// byte alone. A live server keeps the header, and with it the byte, across the first client's end.
+// Whether a new client may register, and whether the server serves one, depends on a live holder
+// of the client's claim, not on the byte alone. A live server keeps the header, and with it the
+// byte, across the first client's end.
 TEST_F(ChannelTest, ClientIsRefusedOnlyWhileAnotherLiveClientHoldsTheChannel) {
   enum class End { kNone, kClearedByte, kKilled, kFinished };
   struct Case {
     const char* name;
     End first_client;
+    const char* server_sees;  // the server's answer when it looks first; null: it does not look
     bool refused;
     bool warning;
   };
   const Case cases[] = {
-      {"live", End::kNone, true, false},
-      {"live with its byte cleared", End::kClearedByte, true, false},
-      {"killed", End::kKilled, false, true},
-      {"ended", End::kFinished, false, false},
+      {"live", End::kNone, "client 1", true, false},
+      {"live with its byte cleared", End::kClearedByte, nullptr, true, false},
+      {"killed", End::kKilled, nullptr, false, true},
+      // The server drops the dead client's byte: the next client finds the channel free.
+      {"killed, seen by the server", End::kKilled, "client 0", false, false},
+      {"ended", End::kFinished, "client 0", false, false},
   };
   ChildProcess server(Probe({"server"}));
   ASSERT_TRUE(server.WaitFor("ready")) << server.output();
@@ -196,6 +200,13 @@ TEST_F(ChannelTest, ClientIsRefusedOnlyWhileAnotherLiveClientHoldsTheChannel) {
       EXPECT_EQ(first.Finish(), 0);
     }
     const std::string before = HeaderBytes();
+    if (c.server_sees != nullptr) {
+      server.Send("client");
+      std::string answer = server.ReadLine();
+      // Dropping a dead client's byte is logged first.
+      if (answer == "WARNING Client seems to have crashed before...") answer = server.ReadLine();
+      EXPECT_EQ(answer, c.server_sees) << server.output();
+    }
     LogCapture log;
     std::unique_ptr<SharedMemoryImage> client;
     try {

@@ -1,7 +1,7 @@
 // The program as separate processes under this X display: start-up reports and window, stopping
 // while the collection server hangs, the single instance, a capture failure's one error box, the
 // virtual camera's client starting and feeding on the program, the tray while a client is attached,
-// and the exported GPU-preference values.
+// a killed client that no longer keeps the program, and the exported GPU-preference values.
 
 #include <elf.h>
 #include <gtest/gtest.h>
@@ -513,6 +513,33 @@ TEST_F(ProgramTest, ClientStartsTheProgramAndReceivesItsFrames) {
   // The client has gone while the window is hidden: the program ends once analytics has sent.
   EXPECT_TRUE(WaitFor([&] { return ProgramProcesses(root_ + "/run").empty(); }, 20000))
       << Log().right(2000).toStdString();
+  EXPECT_TRUE(Described().contains("Lifetime/Stop/"));
+}
+
+// A video application killed while streaming leaves its registration behind: the program drops it
+// within a few frames, so closing the window ends the program instead of hiding it in the tray.
+TEST_F(ProgramTest, ClosingAfterTheClientWasKilledEndsTheProgram) {
+  Store("show_welcome", false);
+  QProcess* program = StartProgram();
+  const qint64 pid = program->processId();
+  ASSERT_TRUE(WaitFor([&] { return windows_.Find(kTitle, pid).size() == 1; }, kStartMs));
+  QProcess* client =
+      Launch(kClient,
+             {"--size", "640x360", "--seconds", "300", "--dir", QFileInfo(kProgram).absolutePath()},
+             "data");
+  // The program follows the client's size: it has seen the client.
+  ASSERT_TRUE(WaitFor([&] { return Log().contains("StartPipeline, size:640,360"); }, kStartMs))
+      << Log().right(2000).toStdString();
+  client->kill();
+  ASSERT_TRUE(WaitForExit(client, 10000));
+  ASSERT_TRUE(WaitFor(
+      [&] { return Log().contains("WARNING Client seems to have crashed before..."); }, kStartMs))
+      << "the killed client is still served\n"
+      << Log().right(2000).toStdString();
+  windows_.Close(windows_.Find(kTitle, pid).front());
+  ASSERT_TRUE(WaitForExit(program, 20000)) << Log().right(2000).toStdString();
+  EXPECT_EQ(program->exitCode(), 0);
+  EXPECT_FALSE(Log().contains("Tray message"));
   EXPECT_TRUE(Described().contains("Lifetime/Stop/"));
 }
 

@@ -13,7 +13,7 @@ PluginInterface::PluginInterface() : shared_image_(false) {
   LOG(INFO) << "PluginInterface";
   auto image = shared_image_.Lock();
   // A client that was waiting before the program started: no signal, the window asks itself.
-  if (image.client_registered()) requested_size_ = Size{image.width(), image.height()};
+  if (image.ClientAlive()) requested_size_ = Size{image.width(), image.height()};
 }
 
 PluginInterface::~PluginInterface() { LOG(INFO) << "~PluginInterface"; }
@@ -39,7 +39,7 @@ void PluginInterface::Process(std::shared_ptr<LockedTexture> texture, LatencyCal
   } catch (const std::runtime_error&) {
     return;  // logged by the channel; the next frame tries again
   }
-  if (!image->client_registered()) {
+  if (!image->ClientAlive()) {
     SetRequestedSize(Size{-1, -1});
     return;
   }

@@ -3,7 +3,9 @@
 // a frame of the client's size 30 times a second (see frame_pattern.h). Each start appends its
 // process id to "vantisol_started.txt" beside the executable. It ends after 5 s without a client.
 // It takes no arguments (the client starts it with none); a test may hold back its registration
-// with the environment variable VANTISOL_STAND_IN_DELAY_MS, which the client passes on.
+// with the environment variable VANTISOL_STAND_IN_DELAY_MS, which the client passes on, and its
+// first frame at each new size, as the program restarting its camera does, with
+// VANTISOL_STAND_IN_SWITCH_MS.
 
 #include <chrono>
 #include <cstdio>
@@ -67,6 +69,8 @@ int main() {
   if (const char* delay = std::getenv("VANTISOL_STAND_IN_DELAY_MS")) {
     std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(delay)));
   }
+  const char* switch_ms = std::getenv("VANTISOL_STAND_IN_SWITCH_MS");
+  const auto size_switch = std::chrono::milliseconds(switch_ms ? std::atoi(switch_ms) : 0);
   try {
     vantisol::SharedMemoryImage channel(false);
     std::vector<unsigned char> frame;
@@ -83,8 +87,14 @@ int main() {
       }
       if (bytes < vantisol::test::kPatternStart) continue;
       last_client = Clock::now();
+      if (frame.size() != bytes) {
+        if (!frame.empty()) {
+          std::this_thread::sleep_for(size_switch);
+          next = Clock::now();
+        }
+        frame.assign(bytes, 0);
+      }
       // The frame is drawn outside the lock, as the program's writer does.
-      if (frame.size() != bytes) frame.assign(bytes, 0);
       Fill(&frame, counter);
       auto image = channel.Lock();
       if (!image.client_registered() || image.Bytes() != bytes) continue;

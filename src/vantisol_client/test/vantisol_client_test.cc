@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -19,7 +20,9 @@
 #include "frame_pattern.h"
 #include "test_folder.h"
 #include "utils/logging.h"
+#include "utils/shared_memory.h"
 #include "utils/shared_memory_image.h"
+#include "watchdog.h"
 
 namespace vantisol {
 namespace {
@@ -76,6 +79,7 @@ class VantisolClientTest : public ::testing::Test {
       for (long pid : StartedPids(folder)) kill(static_cast<pid_t>(pid), SIGKILL);
     }
     unsetenv("VANTISOL_STAND_IN_DELAY_MS");
+    unsetenv("VANTISOL_STAND_IN_SWITCH_MS");
   }
 
   void InstallProgram(const std::string& folder) {
@@ -123,6 +127,21 @@ class VantisolClientTest : public ::testing::Test {
     }
     ADD_FAILURE() << "no frame from the stand-in program within 60 samples";
     return {};
+  }
+
+  // Until the program has written a frame that the client has not taken.
+  static bool WaitForUnreadFrame() {
+    SharedMemory header("Vantisol::SharedImageHeader");
+    if (!header.Attach()) return false;
+    const auto limit = std::chrono::steady_clock::now() + test::kWaitLimit;
+    for (; std::chrono::steady_clock::now() < limit;
+         std::this_thread::sleep_for(std::chrono::milliseconds(2))) {
+      header.Lock();
+      const bool unread = static_cast<SharedMemoryImage::Header*>(header.data())->new_frame > 0;
+      header.Unlock();
+      if (unread) return true;
+    }
+    return false;
   }
 
   test::TemporaryFolder root_;
@@ -209,17 +228,29 @@ TEST_P(ProgramFolderTest, LoadingPictureUntilTheStartedProgramsFramesArrive) {
 
 INSTANTIATE_TEST_SUITE_P(BesideOrAbove, ProgramFolderTest, ::testing::Bool());
 
+// Each stream asks for another size and leaves the program's last frame unread; the program takes
+// a while to serve a new size. Until its first frame at the size, the samples show the loading
+// picture (white here, without the picture's file), never the zeroed block.
 TEST_F(VantisolClientTest, StreamRestartKeepsTheProgramAndRestartsTheTimes) {
   InstallProgram(plugin_);
+  setenv("VANTISOL_STAND_IN_SWITCH_MS", "1000", 1);
   VantisolClient client{path(plugin_)};
-  client.set_resolution({640, 360});
-  for (int stream = 0; stream < 3; ++stream) {
+  for (const Size size : {Size{640, 360}, Size{960, 540}, Size{640, 360}}) {
+    SCOPED_TRACE(size);
+    client.set_resolution(size);
     ASSERT_TRUE(client.StartThread());
-    const Sample first = Fill(&client);
+    std::vector<Sample> before;
+    const Sample frame = FirstProducerFrame(&client, &before);
+    const Sample& first = before.empty() ? frame : before.front();
     EXPECT_EQ(first.start, 0);
     EXPECT_EQ(first.end, kFrame);
-    const Sample frame = FirstProducerFrame(&client);
-    EXPECT_EQ(frame.bytes.size(), 640u * 360 * 3);
+    EXPECT_EQ(frame.bytes.size(), size_t(size.width) * size.height * 3);
+    for (const Sample& sample : before) {
+      EXPECT_TRUE(std::all_of(sample.bytes.begin(), sample.bytes.end(),
+                              [](unsigned char byte) { return byte == 255; }))
+          << "sample " << sample.start / kFrame << " is not the loading picture";
+    }
+    ASSERT_TRUE(WaitForUnreadFrame());
     EXPECT_TRUE(client.StopThread());
   }
   // The program is still running between streams: started once.

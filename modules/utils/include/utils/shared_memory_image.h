@@ -40,7 +40,12 @@ class SharedMemoryImage {
     void set_new_frame(bool value) { header_->new_frame = value ? 1 : 0; }
     unsigned Bytes() const;
 
-    // Client: asks for this picture size and zero-fills the data block of that size.
+    // Server: whether a live client holds the channel. A set byte that no live process's client
+    // claim backs is a client that died registered: the byte is cleared here.
+    bool ClientAlive();
+
+    // Client: asks for this picture size and zero-fills the data block of that size; no picture
+    // is waiting after it.
     void SetSize(int width, int height);
     // The data block for the header's size.
     void* data();

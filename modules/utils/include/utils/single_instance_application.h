@@ -25,6 +25,11 @@ class InstanceGuard {
   // False when a live holder has the claim (or it cannot be made).
   bool held() const { return marker_ != nullptr; }
 
+  // Whether a live holder has the claim on `name` now, without taking it. Asking touches the claim
+  // for a moment, so a guard made at that very moment may be refused: keep asking and claiming
+  // apart, e.g. under one lock. When it cannot tell, the answer is true.
+  static bool IsHeld(const std::string& name);
+
  private:
   platform::InstanceMarker* marker_;
 };

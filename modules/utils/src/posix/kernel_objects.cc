@@ -400,6 +400,23 @@ void ReleaseInstanceMarker(InstanceMarker* marker) {
   delete marker;
 }
 
+bool InstanceMarkerHeld(const std::string& name) {
+  ErrnoKeeper keep;
+  const std::string folder = ObjectFolder();
+  if (folder.empty()) return true;
+  // Under the folder lock no marker is being taken or released, so the shared lock below never
+  // makes a new holder's exclusive one fail.
+  FolderLock lock(folder);
+  if (!lock.locked()) return true;
+  const int fd =
+      open(ObjectFile(folder, "instance", name).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return errno != ENOENT;
+  // A file that nobody locks is a crashed holder's leftover.
+  const bool held = flock(fd, LOCK_SH | LOCK_NB) != 0;
+  close(fd);
+  return held;
+}
+
 std::string LastErrorText() {
   const int error = errno;
   if (error == 0) return {};

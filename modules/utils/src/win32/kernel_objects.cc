@@ -73,6 +73,16 @@ InstanceMarker* CreateInstanceMarker(const std::string& name, int* error) {
 
 void ReleaseInstanceMarker(InstanceMarker* marker) { CloseHandle(Handle(marker)); }
 
+bool InstanceMarkerHeld(const std::string& name) {
+  HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, name.c_str());
+  if (mutex != nullptr) {
+    CloseHandle(mutex);
+    return true;
+  }
+  // Only a missing object is free; one of another security context is held.
+  return GetLastError() != ERROR_FILE_NOT_FOUND;
+}
+
 std::string LastErrorText() {
   const DWORD error = GetLastError();
   if (error == 0) return {};
