@@ -25,10 +25,11 @@ struct ToolRun {
   std::string out;
 };
 
-// Runs the tool with `arguments` (at most 60 s); its exit code and standard output.
+// Runs the tool with `arguments` (at most 60 s); its exit code and output (standard output and
+// error together).
 ToolRun RunTool(const std::string& tool, const std::string& arguments) {
   ToolRun run;
-  const std::string command = "timeout 60 '" + tool + "' " + arguments + " 2>/dev/null";
+  const std::string command = "timeout 60 '" + tool + "' " + arguments + " 2>&1";
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return run;
   char chunk[4096];
@@ -49,8 +50,26 @@ TEST(VcamClientToolTest, HelpAndRefusals) {
        {"--size WxH", "--seconds S", "--every K", "--out FOLDER", "--dir FOLDER", "--help"}) {
     EXPECT_TRUE(Has(help.out, option)) << option << " missing from:\n" << help.out;
   }
-  for (const char* wrong : {"--bogus", "--size", "--size 0x480", "--size 640by480"}) {
-    EXPECT_EQ(RunTool(VANTISOL_VCAM_CLIENT, wrong).code, 2) << wrong;
+  const struct {
+    const char* arguments;
+    const char* said;
+  } wrong[] = {
+      {"--bogus", "vcam_client: unknown or incomplete option --bogus"},
+      {"--size", "vcam_client: unknown or incomplete option --size"},
+      {"--size 0x480", "--size wants WxH with whole numbers from 1 to 8192, not \"0x480\""},
+      {"--size 640by480", "--size wants WxH with whole numbers from 1 to 8192, not \"640by480\""},
+      {"--size 640x480junk",
+       "--size wants WxH with whole numbers from 1 to 8192, not \"640x480junk\""},
+      {"--seconds abc", "--seconds wants a number from 0 to 604800, not \"abc\""},
+      {"--every 2x", "--every wants a whole number from 0 to 2147483647, not \"2x\""},
+      {"--recent -1", "--recent wants a whole number from 0 to 1000, not \"-1\""},
+  };
+  for (const auto& c : wrong) {
+    // With no program to start, should the refusal fail.
+    const ToolRun run =
+        RunTool(VANTISOL_VCAM_CLIENT, std::string("--dir /nonexistent/folder ") + c.arguments);
+    EXPECT_EQ(run.code, 2) << c.arguments;
+    EXPECT_TRUE(Has(run.out, c.said)) << c.arguments << ":\n" << run.out;
   }
 }
 
