@@ -110,6 +110,25 @@ void SaveRecent(const std::deque<std::pair<int, std::vector<unsigned char>>>& re
   std::ofstream(folder + "/recent.done");
 }
 
+// Why the stream could not start: the camera taken by another application, another refusal of
+// the frame channel, or no program to start.
+void ReportRefusal(const vantisol::VantisolClient& client, const vantisol::path& folder) {
+  using StartFailure = vantisol::VantisolClient::StartFailure;
+  const std::string& refusal = client.channel_refusal();
+  if (client.start_failure() == StartFailure::kChannel) {
+    const bool in_use = refusal == "Already a client running!";
+    std::fprintf(stderr, "vcam_client: could not start the stream: %s (%s)\n",
+                 in_use ? "another application is using the camera"
+                        : "the frame channel could not be opened",
+                 refusal.c_str());
+    return;
+  }
+  std::fprintf(stderr,
+               "vcam_client: could not start the stream; is the program %s in %s or the folder "
+               "above? (see the plug-in's log)\n",
+               vantisol::kProgramFileName, folder.str().c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -158,10 +177,7 @@ int main(int argc, char** argv) {
   vantisol::VantisolClient client{folder};
   client.set_resolution(size);
   if (!client.StartThread()) {
-    std::fprintf(stderr,
-                 "vcam_client: could not start the stream; is the program %s in %s or the folder "
-                 "above? (see the plug-in's log)\n",
-                 vantisol::kProgramFileName, folder.str().c_str());
+    ReportRefusal(client, folder);
     client.StopThread();
     return 1;
   }

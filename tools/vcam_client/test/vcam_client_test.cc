@@ -10,9 +10,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "test_folder.h"
 #include "watchdog.h"
 
@@ -132,6 +134,40 @@ TEST_F(VcamClientLayoutTest, FindsTheProgramAndLoadingPictureOfItsBuild) {
   EXPECT_EQ(seen(120 + 5, 90 + 5), (std::vector<int>{255, 0, 0}));
   EXPECT_EQ(seen(120 + 394, 90 + 5), (std::vector<int>{0, 255, 0}));
   EXPECT_EQ(seen(120 + 5, 90 + 294), (std::vector<int>{0, 0, 255}));
+}
+
+// A refused start says why: the camera held by another client (a process of its own), or no
+// program to start in the folder or the one above.
+TEST_F(VcamClientLayoutTest, RefusedStartSaysWhy) {
+  const std::string folder = root_.str() + "/without_program";
+  fs::create_directory(folder);
+  const struct {
+    bool camera_taken;
+    std::string said;
+    const char* not_said;
+  } cases[] = {
+      {true,
+       "vcam_client: could not start the stream: another application is using the camera "
+       "(Already a client running!)",
+       "folder above"},
+      {false,
+       "vcam_client: could not start the stream; is the program Vantisol in " + folder +
+           " or the folder above?",
+       "another application"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.camera_taken ? "camera taken" : "no program");
+    std::unique_ptr<vantisol::test::ChildProcess> holder;
+    if (c.camera_taken) {
+      holder = std::make_unique<vantisol::test::ChildProcess>(
+          std::vector<std::string>{VANTISOL_CHANNEL_PROBE, "client", "640", "480"});
+      ASSERT_TRUE(holder->WaitFor("ready")) << holder->output();
+    }
+    const ToolRun run = RunTool(VANTISOL_VCAM_CLIENT, "--dir '" + folder + "'");
+    EXPECT_EQ(run.code, 1) << run.out;
+    EXPECT_TRUE(Has(run.out, c.said)) << run.out;
+    EXPECT_FALSE(Has(run.out, c.not_said)) << run.out;
+  }
 }
 
 }  // namespace
