@@ -63,13 +63,18 @@ const VIDEOINFOHEADER* VideoInfo(const AM_MEDIA_TYPE* type) {
   return reinterpret_cast<const VIDEOINFOHEADER*>(type->pbFormat);
 }
 
-// A client may leave biSizeImage (and the sample size) 0 for uncompressed RGB: the stored type
-// carries the real size, which the buffers and samples are made of.
+// A client may leave biSizeImage (and the sample size) 0 for uncompressed RGB, or state less than
+// the picture: the stored type carries the real size, which the buffers and samples are made of.
 void CompleteImageSize(CMediaType* type) {
   const uint32_t bytes = vcam::ImageBytes(ViewOf(type));
   if (bytes == 0) return;
-  reinterpret_cast<VIDEOINFOHEADER*>(type->pbFormat)->bmiHeader.biSizeImage = bytes;
-  if (type->bFixedSizeSamples && type->lSampleSize == 0) type->lSampleSize = bytes;
+  BITMAPINFOHEADER& header = reinterpret_cast<VIDEOINFOHEADER*>(type->pbFormat)->bmiHeader;
+  if (header.biSizeImage != 0 && header.biSizeImage < bytes) {
+    LOG(WARNING) << "biSizeImage " << header.biSizeImage << " is less than the " << header.biWidth
+                 << "x" << header.biHeight << " picture's " << bytes << " bytes; taking " << bytes;
+  }
+  header.biSizeImage = bytes;
+  if (type->bFixedSizeSamples && type->lSampleSize < bytes) type->lSampleSize = bytes;
 }
 
 std::string FormatName(const GUID& format) {
