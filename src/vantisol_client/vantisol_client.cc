@@ -49,13 +49,14 @@ VantisolClient::~VantisolClient() { shared_memory_.reset(); }
 
 bool VantisolClient::StartThread() {
   LOG(INFO) << "StartThread()";
+  start_failure_ = StartFailure::kNone;
+  channel_refusal_.clear();
   try {
     // The old channel object unregisters first, or the new one would find its own registration.
     shared_memory_.reset();
     shared_memory_ = std::make_unique<SharedMemoryImage>(true);
   } catch (const std::exception& error) {
-    LOG(WARNING) << "Could not create shared memory: " << error.what();
-    return false;
+    return ChannelRefused(error);
   }
   time_stamp_ = 0;
   // The size is written anew: until the program's first frame at it, the loading picture.
@@ -68,15 +69,22 @@ bool VantisolClient::StartThread() {
       const path program = BesideOrAbove(directory_, kProgramFileName);
       if (!utils::StartProcess(program.str())) {
         LOG(WARNING) << "Could not launch new server process";
+        start_failure_ = StartFailure::kProgram;
         return false;
       }
       LOG(INFO) << "Started server process";
     }
   } catch (const std::exception& error) {
-    LOG(WARNING) << "Could not create shared memory: " << error.what();
-    return false;
+    return ChannelRefused(error);
   }
   return true;
+}
+
+bool VantisolClient::ChannelRefused(const std::exception& error) {
+  LOG(WARNING) << "Could not create shared memory: " << error.what();
+  start_failure_ = StartFailure::kChannel;
+  channel_refusal_ = error.what();
+  return false;
 }
 
 bool VantisolClient::StopThread() {

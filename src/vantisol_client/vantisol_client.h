@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "utils/path.h"
@@ -31,6 +33,12 @@ class VantisolClient : public VirtualCamera {
 
   const path& directory() const { return directory_; }
 
+  // Why the last StartThread failed, for a caller that tells its user.
+  enum class StartFailure { kNone, kChannel, kProgram };
+  StartFailure start_failure() const { return start_failure_; }
+  // The channel's own text when it refused, e.g. "Already a client running!".
+  const std::string& channel_refusal() const { return channel_refusal_; }
+
  private:
   // Waits up to 100 passes of 2 ms for a new picture and copies it; false when none came or it
   // could not be read.
@@ -39,6 +47,8 @@ class VantisolClient : public VirtualCamera {
   // mapped.
   bool CopyPicture(SharedMemoryImage::LockedImage& image, unsigned char* buffer, size_t size);
   void DrawLoadingPicture(unsigned char* buffer, long size);
+  // Logs and keeps the channel's refusal of a start; false.
+  bool ChannelRefused(const std::exception& error);
 
   std::unique_ptr<SharedMemoryImage> shared_memory_;
   std::vector<Size> resolutions_;
@@ -51,6 +61,8 @@ class VantisolClient : public VirtualCamera {
   bool waiting_for_first_frame_ = true;
   // The data block could not be mapped at the last attempt (warned once until it can again).
   bool data_unreadable_ = false;
+  StartFailure start_failure_ = StartFailure::kNone;
+  std::string channel_refusal_;
 };
 
 // The frame source that the virtual camera's pin owns.

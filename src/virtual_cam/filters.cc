@@ -63,13 +63,21 @@ const VIDEOINFOHEADER* VideoInfo(const AM_MEDIA_TYPE* type) {
   return reinterpret_cast<const VIDEOINFOHEADER*>(type->pbFormat);
 }
 
-// A client may leave biSizeImage (and the sample size) 0 for uncompressed RGB: the stored type
-// carries the real size, which the buffers and samples are made of.
-void CompleteImageSize(CMediaType* type) {
+// A client may leave biSizeImage (and the sample size) 0 for uncompressed RGB, or state less than
+// the picture: the stored type carries the real size, which the buffers and samples are made of.
+// A short size is logged unless it is `*logged_short`, which it then becomes.
+void CompleteImageSize(CMediaType* type, uint32_t* logged_short) {
   const uint32_t bytes = vcam::ImageBytes(ViewOf(type));
   if (bytes == 0) return;
-  reinterpret_cast<VIDEOINFOHEADER*>(type->pbFormat)->bmiHeader.biSizeImage = bytes;
-  if (type->bFixedSizeSamples && type->lSampleSize == 0) type->lSampleSize = bytes;
+  BITMAPINFOHEADER& header = reinterpret_cast<VIDEOINFOHEADER*>(type->pbFormat)->bmiHeader;
+  if (header.biSizeImage != 0 && header.biSizeImage < bytes &&
+      header.biSizeImage != *logged_short) {
+    LOG(WARNING) << "biSizeImage " << header.biSizeImage << " is less than the " << header.biWidth
+                 << "x" << header.biHeight << " picture's " << bytes << " bytes; taking " << bytes;
+    *logged_short = header.biSizeImage;
+  }
+  header.biSizeImage = bytes;
+  if (type->bFixedSizeSamples && type->lSampleSize < bytes) type->lSampleSize = bytes;
 }
 
 std::string FormatName(const GUID& format) {
@@ -175,7 +183,7 @@ HRESULT CVCamStream::SetMediaType(const CMediaType* type) {
   camera_->set_resolution({static_cast<int32_t>(pvi->bmiHeader.biWidth),
                            static_cast<int32_t>(pvi->bmiHeader.biHeight)});
   const HRESULT result = CSourceStream::SetMediaType(type);
-  if (SUCCEEDED(result)) CompleteImageSize(&mt_);
+  if (SUCCEEDED(result)) CompleteImageSize(&mt_, &logged_short_image_size_);
   return result;
 }
 
@@ -249,7 +257,7 @@ HRESULT STDMETHODCALLTYPE CVCamStream::SetFormat(AM_MEDIA_TYPE* type) {
     format_index_ = index;
     if (index < 0) return VFW_E_INVALIDMEDIATYPE;
     mt_ = *type;
-    CompleteImageSize(&mt_);
+    CompleteImageSize(&mt_, &logged_short_image_size_);
     reconnect = IsConnected();
   }
   if (reconnect && parent_->graph() != nullptr) parent_->graph()->Reconnect(this);

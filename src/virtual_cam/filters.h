@@ -69,6 +69,9 @@ class CVCamStream : public CSourceStream, public IAMStreamConfig, public IKsProp
   CVCam* parent_;
   std::unique_ptr<VirtualCamera> camera_;
   int format_index_ = -1;
+  // The last stated image size that was short of its picture and logged: a format set and then
+  // connected with is logged once.
+  uint32_t logged_short_image_size_ = 0;
 };
 
 // Writes (true) or removes (false) the COM class keys and the video-input device entry.

@@ -1,5 +1,6 @@
 #include "media_format.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -63,12 +64,12 @@ uint32_t ImageBytes(const MediaTypeView& type) {
   const std::optional<Size> size = VideoInfoSize(type);
   if (!size) return 0;
   const uint32_t stated = static_cast<uint32_t>(ReadInt32(type.format, kSizeImageOffset));
-  if (stated != 0) return stated;
   if (size->width <= 0 || size->height == 0 || size->width > 65535 ||
       std::abs(size->height) > 65535) {
-    return 0;
+    return stated;
   }
-  return Rgb24ImageSize({size->width, std::abs(size->height)});
+  // A stated size short of the picture would give buffers that hold only part of it.
+  return std::max(stated, Rgb24ImageSize({size->width, std::abs(size->height)}));
 }
 
 std::string DescribeFormatBlock(const MediaTypeView& type, const std::string& format_name) {

@@ -55,8 +55,8 @@ std::vector<Size> OfferedSizes(const std::vector<Size>& sizes, int format_index)
 uint32_t Rgb24ImageSize(Size size);
 
 // Bytes of one picture of the type: the header's biSizeImage, or, where the client left it 0 (as
-// it may for uncompressed RGB), the RGB24 size of the header's width and height; 0 without a
-// whole VIDEOINFOHEADER.
+// it may for uncompressed RGB) or stated less than the picture, the RGB24 size of the header's
+// width and height; 0 without a whole VIDEOINFOHEADER.
 uint32_t ImageBytes(const MediaTypeView& type);
 
 // For the log, what a type without a whole VIDEOINFOHEADER carries instead: "empty pvi" when it

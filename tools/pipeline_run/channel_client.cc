@@ -74,14 +74,15 @@ int RunChannelClient(int width, int height, int png_every, const std::string& fo
   if (png_every > 0 && received > 0)
     WriteUpright(frame, width, height, folder + "/client_last.png");
   if (received > 0) mean = cv::mean(cv::Mat(1, int(bytes), CV_8UC1, frame.data()))[0];
-  std::cout << "received " << received << " mean " << mean;
+  std::cout << "received " << received << " frames; mean pixel value of the last one " << mean;
   // The last second is cut short by the end of the run; the first ten hold the start-up.
   if (per_second.size() > 12) {
     per_second.pop_back();
     per_second.erase(per_second.begin(), per_second.begin() + 10);
     std::sort(per_second.begin(), per_second.end());
-    std::cout << " per second over " << per_second.size() << " s: min " << per_second.front()
-              << " median " << per_second[per_second.size() / 2] << " max " << per_second.back();
+    std::cout << "; frames per second over " << per_second.size() << " s: min "
+              << per_second.front() << " median " << per_second[per_second.size() / 2] << " max "
+              << per_second.back();
   }
   std::cout << std::endl;
   return 0;

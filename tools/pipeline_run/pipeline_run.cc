@@ -30,6 +30,7 @@
 #include "opengl_qt/opengl_context.h"
 #include "plugin_interface/plugin_interface.h"
 #include "soak.h"
+#include "utils/command_line.h"
 #include "utils/logging.h"
 #include "vantisol_pipeline/vantisol_pipeline.h"
 #include "watchdog.h"
@@ -94,9 +95,10 @@ struct Options {
   std::vector<std::function<void(VantisolPipeline&)>> settings;
 };
 
-bool ParseSize(const std::string& text, Size* size) {
-  return std::sscanf(text.c_str(), "%dx%d", &size->width, &size->height) == 2;
-}
+// The ranges of the options' numbers: the program's own where it has one.
+constexpr int kLargest = std::numeric_limits<int>::max();
+constexpr int kMaxSide = 8192;
+constexpr int kWeek = 7 * 24 * 3600;
 
 // Reads the options; the pipeline settings among them are kept for later, so that reading them
 // needs neither a display nor a pipeline. False after --help.
@@ -107,18 +109,18 @@ bool Parse(int argc, char** argv, Options* options) {
       if (i + 1 >= argc) throw std::invalid_argument(a + " needs a value");
       return argv[++i];
     };
-    const auto number = [&] { return std::stoi(next()); };
+    const auto number = [&](int min, int max) { return WholeNumberOption(a, next(), min, max); };
     const auto later = [&](std::function<void(VantisolPipeline&)> setting) {
       options->settings.push_back(std::move(setting));
     };
     if (a == "--frames")
-      options->frames = number();
-    else if (a == "--size") {
-      if (!ParseSize(next(), &options->size)) throw std::invalid_argument("bad size");
-    } else if (a == "--scenario")
+      options->frames = number(1, kLargest);
+    else if (a == "--size")
+      options->size = SizeOption(a, next(), 1, kMaxSide);
+    else if (a == "--scenario")
       options->scenario = next();
     else if (a == "--png-every")
-      options->png_every = number();
+      options->png_every = number(0, kLargest);
     else if (a == "--out")
       options->out = next();
     else if (a == "--log")
@@ -126,15 +128,15 @@ bool Parse(int argc, char** argv, Options* options) {
     else if (a == "--client")
       options->client = true;
     else if (a == "--seconds")
-      options->seconds = number();
+      options->seconds = number(0, kWeek);
     else if (a == "--cycle-effects")
-      options->cycle_effects = number();
+      options->cycle_effects = number(0, kWeek);
     else if (a == "--monitor")
       options->monitor = true;
     else if (a == "--mode")
-      later([v = number()](VantisolPipeline& p) { p.SetBackgroundMode(v); });
+      later([v = number(0, 2)](VantisolPipeline& p) { p.SetBackgroundMode(v); });
     else if (a == "--blur")
-      later([v = number()](VantisolPipeline& p) { p.SetBlurAmount(v); });
+      later([v = number(0, 30)](VantisolPipeline& p) { p.SetBlurAmount(v); });
     else if (a == "--background") {
       later([file = next()](VantisolPipeline& p) {
         if (!p.SetBackground(file)) throw std::invalid_argument("cannot read " + file);
@@ -156,20 +158,20 @@ bool Parse(int argc, char** argv, Options* options) {
     else if (a == "--draw-faces")
       later([](VantisolPipeline& p) { p.SetDrawFaces(true); });
     else if (a == "--gaze") {
-      later([v = number()](VantisolPipeline& p) {
+      later([v = number(0, 60)](VantisolPipeline& p) {
         p.SetGazeCorrection(true);
         p.SetGazeCorrectionAmount(v);
       });
     } else if (a == "--undistortion") {
-      later([v = number()](VantisolPipeline& p) {
+      later([v = number(0, 40)](VantisolPipeline& p) {
         p.SetFaceUndistortion(true);
         p.SetFaceUndistortionAmount(v);
       });
     } else if (a == "--bg-thresh")
-      later([v = number()](VantisolPipeline& p) { p.SetBgThresh(v); });
+      later([v = number(-1, 5000)](VantisolPipeline& p) { p.SetBgThresh(v); });
     else if (a == "--face-scale") {
-      const int w = number();
-      later([w, h = number()](VantisolPipeline& p) { p.SetFaceTemplateScale(w, h); });
+      const int w = number(80, 120);
+      later([w, h = number(80, 120)](VantisolPipeline& p) { p.SetFaceTemplateScale(w, h); });
     } else if (a == "--help") {
       std::cout << kUsage;
       return false;
@@ -547,9 +549,15 @@ int main(int argc, char** argv) {
   if (argc == 6 && std::string(argv[1]) == "--client-process") {
     el::Loggers::reconfigureAllLoggers(el::ConfigurationType::ToStandardOutput, "false");
     el::Loggers::reconfigureAllLoggers(el::ConfigurationType::ToFile, "false");
+    namespace tools = vantisol::tools;
     try {
-      return vantisol::tools::RunChannelClient(std::stoi(argv[2]), std::stoi(argv[3]),
-                                               std::stoi(argv[4]), argv[5]);
+      const vantisol::Size size =
+          vantisol::SizeOption(argv[1], std::string(argv[2]) + "x" + argv[3], 1, tools::kMaxSide);
+      const int png_every = vantisol::WholeNumberOption(argv[1], argv[4], 0, tools::kLargest);
+      return tools::RunChannelClient(size.width, size.height, png_every, argv[5]);
+    } catch (const std::invalid_argument& error) {
+      std::cout << "error: " << error.what() << std::endl;
+      return 2;
     } catch (const std::exception& error) {
       std::cout << "error: " << error.what() << std::endl;
       return 1;

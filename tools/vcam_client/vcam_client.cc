@@ -17,14 +17,16 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <fstream>
+#include <limits>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "utils/command_line.h"
 #include "utils/path.h"
 #include "utils/process.h"
 #include "vantisol_client/vantisol_client.h"
@@ -32,6 +34,13 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The ranges of the options' numbers.
+constexpr int kLargest = std::numeric_limits<int>::max();
+constexpr int kMaxSide = 8192;
+constexpr double kWeek = 7 * 24 * 3600;
+// Samples held in memory at once: over half a minute's worth.
+constexpr int kMostRecent = 1000;
 
 constexpr char kUsage[] =
     "usage: vcam_client [--size WxH] [--seconds S] [--every K --out FOLDER] [--recent N]\n"
@@ -101,6 +110,25 @@ void SaveRecent(const std::deque<std::pair<int, std::vector<unsigned char>>>& re
   std::ofstream(folder + "/recent.done");
 }
 
+// Why the stream could not start: the camera taken by another application, another refusal of
+// the frame channel, or no program to start.
+void ReportRefusal(const vantisol::VantisolClient& client, const vantisol::path& folder) {
+  using StartFailure = vantisol::VantisolClient::StartFailure;
+  const std::string& refusal = client.channel_refusal();
+  if (client.start_failure() == StartFailure::kChannel) {
+    const bool in_use = refusal == "Already a client running!";
+    std::fprintf(stderr, "vcam_client: could not start the stream: %s (%s)\n",
+                 in_use ? "another application is using the camera"
+                        : "the frame channel could not be opened",
+                 refusal.c_str());
+    return;
+  }
+  std::fprintf(stderr,
+               "vcam_client: could not start the stream; is the program %s in %s or the folder "
+               "above? (see the plug-in's log)\n",
+               vantisol::kProgramFileName, folder.str().c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -113,29 +141,30 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-    if (arg == "--help" || arg == "-h") {
-      std::fputs(kUsage, stdout);
-      return 0;
-    } else if (arg == "--size" && value) {
-      if (std::sscanf(value, "%dx%d", &size.width, &size.height) != 2 || size.width <= 0 ||
-          size.height <= 0) {
-        std::fprintf(stderr, "vcam_client: --size wants WxH with positive numbers, not %s\n",
-                     value);
+    try {
+      if (arg == "--help" || arg == "-h") {
+        std::fputs(kUsage, stdout);
+        return 0;
+      } else if (arg == "--size" && value) {
+        size = vantisol::SizeOption(arg, argv[++i], 1, kMaxSide);
+      } else if (arg == "--seconds" && value) {
+        seconds = vantisol::NumberOption(arg, argv[++i], 0, kWeek);
+      } else if (arg == "--every" && value) {
+        every = vantisol::WholeNumberOption(arg, argv[++i], 0, kLargest);
+      } else if (arg == "--recent" && value) {
+        keep_recent =
+            static_cast<size_t>(vantisol::WholeNumberOption(arg, argv[++i], 0, kMostRecent));
+      } else if (arg == "--out" && value) {
+        out = argv[++i];
+      } else if (arg == "--dir" && value) {
+        dir = argv[++i];
+      } else {
+        std::fprintf(stderr, "vcam_client: unknown or incomplete option %s\n%s", arg.c_str(),
+                     kUsage);
         return 2;
       }
-      ++i;
-    } else if (arg == "--seconds" && value) {
-      seconds = std::atof(argv[++i]);
-    } else if (arg == "--every" && value) {
-      every = std::atoi(argv[++i]);
-    } else if (arg == "--recent" && value) {
-      keep_recent = static_cast<size_t>(std::max(0, std::atoi(argv[++i])));
-    } else if (arg == "--out" && value) {
-      out = argv[++i];
-    } else if (arg == "--dir" && value) {
-      dir = argv[++i];
-    } else {
-      std::fprintf(stderr, "vcam_client: unknown or incomplete option %s\n%s", arg.c_str(), kUsage);
+    } catch (const std::invalid_argument& refusal) {
+      std::fprintf(stderr, "vcam_client: %s\n", refusal.what());
       return 2;
     }
   }
@@ -148,10 +177,7 @@ int main(int argc, char** argv) {
   vantisol::VantisolClient client{folder};
   client.set_resolution(size);
   if (!client.StartThread()) {
-    std::fprintf(stderr,
-                 "vcam_client: could not start the stream; is the program %s in %s or the folder "
-                 "above? (see the plug-in's log)\n",
-                 vantisol::kProgramFileName, folder.str().c_str());
+    ReportRefusal(client, folder);
     client.StopThread();
     return 1;
   }

@@ -121,7 +121,7 @@ TEST(MediaFormatTest, MadeBlocksCarryThePaddedRgb24Header) {
   }
 }
 
-TEST(MediaFormatTest, ImageBytesComeFromTheSizeWhereTheClientLeftThemZero) {
+TEST(MediaFormatTest, ImageBytesComeFromTheSizeWhereTheClientLeftThemZeroOrShort) {
   auto with_image = [](int32_t width, int32_t height, uint32_t image) {
     std::vector<uint8_t> block = Block(width, height);
     std::memcpy(&block[68], &image, 4);
@@ -133,7 +133,9 @@ TEST(MediaFormatTest, ImageBytesComeFromTheSizeWhereTheClientLeftThemZero) {
     uint32_t bytes;
   } cases[] = {
       {"stated", with_image(1280, 720, 2764800), 2764800},
-      {"stated, even when odd", with_image(640, 480, 1000), 1000},
+      {"stated larger, even when odd", with_image(640, 480, 921601), 921601},
+      {"stated less than the picture", with_image(640, 480, 1000), 640 * 480 * 3},
+      {"stated one byte short", with_image(1280, 720, 2764799), 1280 * 720 * 3},
       {"zero, a listed size", with_image(1280, 720, 0), 1280 * 720 * 3},
       {"zero, rows padded to four bytes", with_image(5, 2, 0), 32},
       {"zero, top-down", with_image(640, -480, 0), 640 * 480 * 3},

@@ -10,9 +10,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "test_folder.h"
 #include "watchdog.h"
 
@@ -25,10 +27,11 @@ struct ToolRun {
   std::string out;
 };
 
-// Runs the tool with `arguments` (at most 60 s); its exit code and standard output.
+// Runs the tool with `arguments` (at most 60 s); its exit code and output (standard output and
+// error together).
 ToolRun RunTool(const std::string& tool, const std::string& arguments) {
   ToolRun run;
-  const std::string command = "timeout 60 '" + tool + "' " + arguments + " 2>/dev/null";
+  const std::string command = "timeout 60 '" + tool + "' " + arguments + " 2>&1";
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return run;
   char chunk[4096];
@@ -49,8 +52,26 @@ TEST(VcamClientToolTest, HelpAndRefusals) {
        {"--size WxH", "--seconds S", "--every K", "--out FOLDER", "--dir FOLDER", "--help"}) {
     EXPECT_TRUE(Has(help.out, option)) << option << " missing from:\n" << help.out;
   }
-  for (const char* wrong : {"--bogus", "--size", "--size 0x480", "--size 640by480"}) {
-    EXPECT_EQ(RunTool(VANTISOL_VCAM_CLIENT, wrong).code, 2) << wrong;
+  const struct {
+    const char* arguments;
+    const char* said;
+  } wrong[] = {
+      {"--bogus", "vcam_client: unknown or incomplete option --bogus"},
+      {"--size", "vcam_client: unknown or incomplete option --size"},
+      {"--size 0x480", "--size wants WxH with whole numbers from 1 to 8192, not \"0x480\""},
+      {"--size 640by480", "--size wants WxH with whole numbers from 1 to 8192, not \"640by480\""},
+      {"--size 640x480junk",
+       "--size wants WxH with whole numbers from 1 to 8192, not \"640x480junk\""},
+      {"--seconds abc", "--seconds wants a number from 0 to 604800, not \"abc\""},
+      {"--every 2x", "--every wants a whole number from 0 to 2147483647, not \"2x\""},
+      {"--recent -1", "--recent wants a whole number from 0 to 1000, not \"-1\""},
+  };
+  for (const auto& c : wrong) {
+    // With no program to start, should the refusal fail.
+    const ToolRun run =
+        RunTool(VANTISOL_VCAM_CLIENT, std::string("--dir /nonexistent/folder ") + c.arguments);
+    EXPECT_EQ(run.code, 2) << c.arguments;
+    EXPECT_TRUE(Has(run.out, c.said)) << c.arguments << ":\n" << run.out;
   }
 }
 
@@ -113,6 +134,40 @@ TEST_F(VcamClientLayoutTest, FindsTheProgramAndLoadingPictureOfItsBuild) {
   EXPECT_EQ(seen(120 + 5, 90 + 5), (std::vector<int>{255, 0, 0}));
   EXPECT_EQ(seen(120 + 394, 90 + 5), (std::vector<int>{0, 255, 0}));
   EXPECT_EQ(seen(120 + 5, 90 + 294), (std::vector<int>{0, 0, 255}));
+}
+
+// A refused start says why: the camera held by another client (a process of its own), or no
+// program to start in the folder or the one above.
+TEST_F(VcamClientLayoutTest, RefusedStartSaysWhy) {
+  const std::string folder = root_.str() + "/without_program";
+  fs::create_directory(folder);
+  const struct {
+    bool camera_taken;
+    std::string said;
+    const char* not_said;
+  } cases[] = {
+      {true,
+       "vcam_client: could not start the stream: another application is using the camera "
+       "(Already a client running!)",
+       "folder above"},
+      {false,
+       "vcam_client: could not start the stream; is the program Vantisol in " + folder +
+           " or the folder above?",
+       "another application"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.camera_taken ? "camera taken" : "no program");
+    std::unique_ptr<vantisol::test::ChildProcess> holder;
+    if (c.camera_taken) {
+      holder = std::make_unique<vantisol::test::ChildProcess>(
+          std::vector<std::string>{VANTISOL_CHANNEL_PROBE, "client", "640", "480"});
+      ASSERT_TRUE(holder->WaitFor("ready")) << holder->output();
+    }
+    const ToolRun run = RunTool(VANTISOL_VCAM_CLIENT, "--dir '" + folder + "'");
+    EXPECT_EQ(run.code, 1) << run.out;
+    EXPECT_TRUE(Has(run.out, c.said)) << run.out;
+    EXPECT_FALSE(Has(run.out, c.not_said)) << run.out;
+  }
 }
 
 }  // namespace

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+
+#include "utils/camera_image.h"
+
+namespace vantisol {
+
+// Values of command-line options, read whole: the text must be the value and nothing else (no
+// sign "+", no spaces, no units), within its range. A refused value throws std::invalid_argument
+// whose text names the option, the value and what the option wants.
+
+// Decimal digits with "-" for a negative number.
+int WholeNumberOption(const std::string& option, const std::string& text, int min, int max);
+// Such as "2.5".
+double NumberOption(const std::string& option, const std::string& text, double min, double max);
+// "WxH", the width and the height each a whole number in [min, max].
+Size SizeOption(const std::string& option, const std::string& text, int min, int max);
+
+}  // namespace vantisol
