@@ -59,8 +59,6 @@ bool VantisolClient::StartThread() {
     return ChannelRefused(error);
   }
   time_stamp_ = 0;
-  // The size is written anew: until the program's first frame at it, the loading picture.
-  waiting_for_first_frame_ = true;
   try {
     SharedMemoryImage::LockedImage image = shared_memory_->Lock();
     image.SetSize(resolution_.width, resolution_.height);
