@@ -202,10 +202,11 @@ void MainWindow::OnToggle(bool checked, const QString& label, const QString& key
   ReportFeatureState();
 }
 
-void MainWindow::AddAmountSlider(QSlider* slider, int value,
+void MainWindow::AddAmountSlider(QSlider* slider, const char* key, int value,
                                  const std::function<void(int)>& apply) {
-  slider->setValue(value);
-  apply(value);
+  const int shown = LimitToSlider(value, *slider, key);
+  slider->setValue(shown);
+  apply(shown);
 }
 
 void MainWindow::InitSettings(const StoredSettings& stored) {
@@ -228,7 +229,7 @@ void MainWindow::InitSettings(const StoredSettings& stored) {
                 pipeline->SetBackgroundMode(0);
               }
             });
-  AddAmountSlider(blur_slider_, stored.blur_amount,
+  AddAmountSlider(blur_slider_, "blur_amount", stored.blur_amount,
                   [pipeline](int value) { pipeline->SetBlurAmount(value); });
   connect(blur_slider_, &QSlider::valueChanged, this, &MainWindow::OnBlurAmountChanged);
   blur_slider_->setVisible(background_blur_button_->isChecked());
@@ -245,7 +246,8 @@ void MainWindow::InitSettings(const StoredSettings& stored) {
             });
   AddToggle(face_undistortion_button_, "Face Undistortion", "enable_face_undistortion",
             stored.face_undistortion, [pipeline](bool on) { pipeline->SetFaceUndistortion(on); });
-  AddAmountSlider(face_undistortion_slider_, stored.face_undistortion_amount,
+  AddAmountSlider(face_undistortion_slider_, "face_undistortion_amount",
+                  stored.face_undistortion_amount,
                   [pipeline](int value) { pipeline->SetFaceUndistortionAmount(value); });
   connect(face_undistortion_slider_, &QSlider::valueChanged, this,
           &MainWindow::OnFaceUndistortionAmountChanged);
@@ -253,7 +255,7 @@ void MainWindow::InitSettings(const StoredSettings& stored) {
 
   AddToggle(gaze_correction_button_, "Gaze Correction", "enable_gaze_correction",
             stored.gaze_correction, [pipeline](bool on) { pipeline->SetGazeCorrection(on); });
-  AddAmountSlider(gaze_correction_slider_, stored.gaze_correction_amount,
+  AddAmountSlider(gaze_correction_slider_, "gaze_correction_amount", stored.gaze_correction_amount,
                   [pipeline](int value) { pipeline->SetGazeCorrectionAmount(value); });
   connect(gaze_correction_slider_, &QSlider::valueChanged, this,
           &MainWindow::OnGazeCorrectionAmountChanged);
@@ -273,10 +275,13 @@ void MainWindow::InitSettings(const StoredSettings& stored) {
   AddToggle(video_preview_button_, "Preview Video", "enable_preview", stored.preview,
             [this](bool on) { ShowPreview(on); });
 
-  const int width = stored.face_template_scale_width;
-  const int height = stored.face_template_scale_height;
-  pipeline->SetFaceTemplateScale(width, height);
-  calib_widget_ = std::make_unique<CalibWidget>(pipeline, width, height);
+  calib_widget_ = std::make_unique<CalibWidget>(pipeline, stored.face_template_scale_width,
+                                                stored.face_template_scale_height);
+  pipeline->SetFaceTemplateScale(
+      LimitToSlider(stored.face_template_scale_width, *calib_widget_->width_slider_,
+                    "face_template_scale_width"),
+      LimitToSlider(stored.face_template_scale_height, *calib_widget_->height_slider_,
+                    "face_template_scale_height"));
   connect(calib_button_, &QPushButton::pressed, this, &MainWindow::ShowCalibWidget);
   connect(calib_widget_.get(), &CalibWidget::UpdateScale, this,
           &MainWindow::OnFaceTemplateScaleChanged);

@@ -1,7 +1,11 @@
 #include "main_window/stored_settings.h"
 
+#include <easylogging++.h>
+
+#include <QAbstractSlider>
 #include <QSettings>
 #include <QVariant>
+#include <algorithm>
 
 namespace vantisol {
 
@@ -30,6 +34,14 @@ StoredSettings ReadStoredSettings(const QSettings& store, const QString& default
   read.face_template_scale_height =
       amount("face_template_scale_height", read.face_template_scale_height);
   return read;
+}
+
+int LimitToSlider(int stored, const QAbstractSlider& slider, const char* key) {
+  const int limited = std::clamp(stored, slider.minimum(), slider.maximum());
+  if (limited != stored) {
+    LOG(WARNING) << "Stored " << key << " " << stored << " limited to " << limited;
+  }
+  return limited;
 }
 
 }  // namespace vantisol

@@ -104,8 +104,10 @@ class MainWindow : public QOpenGLWidget, public Ui::SettingsWidget {
   void AddToggle(QAbstractButton* button, const QString& label, const QString& key, bool value,
                  Callback callback);
   void OnToggle(bool checked, const QString& label, const QString& key, const Callback& callback);
-  // An amount slider: stored value applied, then moves drive `apply` and the key.
-  void AddAmountSlider(QSlider* slider, int value, const std::function<void(int)>& apply);
+  // An amount slider: stored value applied as the slider shows it, then moves drive `apply` and
+  // the key.
+  void AddAmountSlider(QSlider* slider, const char* key, int value,
+                       const std::function<void(int)>& apply);
   void OnBlurAmountChanged(int value);
   void OnFaceUndistortionAmountChanged(int value);
   void OnGazeCorrectionAmountChanged(int value);

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+class QAbstractSlider;
 class QSettings;
 
 namespace vantisol {
@@ -27,5 +28,9 @@ struct StoredSettings {
 };
 
 StoredSettings ReadStoredSettings(const QSettings& store, const QString& default_background);
+
+// A stored amount as `slider` shows it: a value outside the slider's range is limited to it, with a
+// warning that names `key`, so that the pipeline never gets more than the user can set.
+int LimitToSlider(int stored, const QAbstractSlider& slider, const char* key);
 
 }  // namespace vantisol
