@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QKeyEvent>
+#include <QMessageBox>
 #include <QPointer>
 #include <QSettings>
 #include <QTimer>
@@ -514,6 +515,45 @@ TEST_F(MainWindowTest, CalibrationReachesTheFaceTrackerAndResets) {
   EXPECT_FLOAT_EQ(scale()[1], 1.0f);
   calib->ok_button_->pressed();
   EXPECT_FALSE(calib->isVisible());
+}
+
+TEST_F(MainWindowTest, AnUnwritableStoreIsToldOnceAndTheProgramGoesOn) {
+  QSettings().setValue("show_welcome", false);
+  MainWindowStarter starter;
+  MainWindow* window = starter.window();
+  // The store's folder would lie under a regular file: nobody can create it, root included.
+  const QString blocker = QString::fromStdString(folder_.str()) + "/blocker";
+  ASSERT_TRUE(QFile(blocker).open(QIODevice::WriteOnly));
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, blocker + "/config");
+  const QString file = blocker + "/config/Vantisol/Vantisol.conf";
+  const auto boxes = [] {
+    QList<QMessageBox*> shown;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+      auto* box = qobject_cast<QMessageBox*>(widget);
+      if (box != nullptr && box->isVisible()) shown << box;
+    }
+    return shown;
+  };
+  test::LogRecorder log;
+  BoxCloser closer;  // the rebuilt window finds no stored picture
+  window->gaze_correction_button_->click();
+  window->gaze_correction_slider_->setValue(12);
+  EXPECT_TRUE(window->pipeline()->gaze_correction());
+  EXPECT_EQ(window->pipeline()->settings().gaze_correction_amount, 12);
+  EXPECT_EQ(log.Count("WARNING Settings cannot be written to " + file + ": Not a directory"), 1);
+  ASSERT_EQ(boxes().size(), 1);
+  EXPECT_FALSE(boxes()[0]->isModal());
+  EXPECT_EQ(boxes()[0]->text(),
+            "Settings will not be kept: Vantisol cannot write " + file +
+                " (Not a directory). Your changes apply until Vantisol closes.");
+
+  // A rebuilt window belongs to the same run: nothing is said again.
+  QPointer<MainWindow> first = window;
+  window->advanced_settings()->reset_pipeline_button->pressed();
+  ASSERT_TRUE(WaitFor([&] { return first.isNull() && starter.window() != nullptr; }));
+  starter.window()->gaze_correction_button_->click();
+  EXPECT_TRUE(boxes().isEmpty());
+  EXPECT_EQ(log.Count("Settings cannot be written"), 1);
 }
 
 TEST_F(MainWindowTest, AltAShowsTheAdvancedPanel) {
