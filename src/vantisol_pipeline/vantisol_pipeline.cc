@@ -145,6 +145,9 @@ void VantisolPipeline::BuildResources() {
   renderer.enable_gaze_correction_ = gaze_correction_;
   renderer.face_rotation_amount_ = gaze_correction_amount_;
   renderer.eye_rotation_amount_ = gaze_correction_amount_;
+  // A scale set before the tracker existed (the stored calibration at start) holds from the first
+  // frame, not only after the next change.
+  ApplyFaceTemplateScale();
 }
 
 void VantisolPipeline::Request(const std::function<void(Settings&)>& change) {
@@ -205,10 +208,13 @@ void VantisolPipeline::ApplySettings() {
   if (background && blur_amount_requested && blur_amount_ >= 1) {
     background->background_blur.SetKernelSize(blur_amount_);
   }
-  if (scale_requested && gpu_resources_->face_tracker) {
-    gpu_resources_->face_tracker->SetScale(face_template_scale_width_ / 100.0f,
-                                           face_template_scale_height_ / 100.0f, 1.0f);
-  }
+  if (scale_requested) ApplyFaceTemplateScale();
+}
+
+void VantisolPipeline::ApplyFaceTemplateScale() {
+  if (!gpu_resources_ || !gpu_resources_->face_tracker) return;
+  gpu_resources_->face_tracker->SetScale(face_template_scale_width_ / 100.0f,
+                                         face_template_scale_height_ / 100.0f, 1.0f);
 }
 
 void VantisolPipeline::SetDrawFaces(bool on) {

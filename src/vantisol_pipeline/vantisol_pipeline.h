@@ -129,6 +129,8 @@ class VantisolPipeline {
   void Request(const std::function<void(Settings&)>& change);
   // With the pipeline mutex held: the requested settings become the ones frames are made with.
   void ApplySettings();
+  // With the pipeline mutex held: the face-mask scale into the face tracker, when it exists.
+  void ApplyFaceTemplateScale();
   void ThreadLoop();
   void BuildResources();
   void ProcessFrame(std::shared_ptr<const ImageData> frame);

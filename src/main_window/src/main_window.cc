@@ -69,7 +69,11 @@ void SetApplicationInfo() {
 
 QString WindowTitle() { return QString("Vantisol - %1.%2.%3 Alpha").arg(kMajor, kMinor, kPatch); }
 
-MainWindow::MainWindow() : QOpenGLWidget(nullptr), analytics_(AnalyticsTrackingID()) {
+MainWindow::MainWindow(std::shared_ptr<SettingsWriter> settings)
+    : QOpenGLWidget(nullptr),
+      analytics_(AnalyticsTrackingID()),
+      settings_(settings ? std::move(settings) : std::make_shared<SettingsWriter>()) {
+  connect(settings_.get(), &SettingsWriter::WriteFailed, this, &MainWindow::TellSettingsNotKept);
   pipeline_ = std::make_unique<VantisolPipeline>();
   watermark_renderer_ = std::make_unique<WatermarkRenderer>();
   update_check_ = std::make_unique<UpdateCheck>(this);
@@ -197,15 +201,16 @@ void MainWindow::AddToggle(QAbstractButton* button, const QString& label, const 
 void MainWindow::OnToggle(bool checked, const QString& label, const QString& key,
                           const Callback& callback) {
   callback(checked);
-  QSettings().setValue(key, checked);
+  settings_->Write(key, checked);
   analytics_.sendEvent("Feature Toggle", label, checked ? "On" : "Off");
   ReportFeatureState();
 }
 
-void MainWindow::AddAmountSlider(QSlider* slider, int value,
+void MainWindow::AddAmountSlider(QSlider* slider, const char* key, int value,
                                  const std::function<void(int)>& apply) {
-  slider->setValue(value);
-  apply(value);
+  const int shown = LimitToSlider(value, *slider, key);
+  slider->setValue(shown);
+  apply(shown);
 }
 
 void MainWindow::InitSettings(const StoredSettings& stored) {
@@ -228,7 +233,7 @@ void MainWindow::InitSettings(const StoredSettings& stored) {
                 pipeline->SetBackgroundMode(0);
               }
             });
-  AddAmountSlider(blur_slider_, stored.blur_amount,
+  AddAmountSlider(blur_slider_, "blur_amount", stored.blur_amount,
                   [pipeline](int value) { pipeline->SetBlurAmount(value); });
   connect(blur_slider_, &QSlider::valueChanged, this, &MainWindow::OnBlurAmountChanged);
   blur_slider_->setVisible(background_blur_button_->isChecked());
@@ -245,7 +250,8 @@ void MainWindow::InitSettings(const StoredSettings& stored) {
             });
   AddToggle(face_undistortion_button_, "Face Undistortion", "enable_face_undistortion",
             stored.face_undistortion, [pipeline](bool on) { pipeline->SetFaceUndistortion(on); });
-  AddAmountSlider(face_undistortion_slider_, stored.face_undistortion_amount,
+  AddAmountSlider(face_undistortion_slider_, "face_undistortion_amount",
+                  stored.face_undistortion_amount,
                   [pipeline](int value) { pipeline->SetFaceUndistortionAmount(value); });
   connect(face_undistortion_slider_, &QSlider::valueChanged, this,
           &MainWindow::OnFaceUndistortionAmountChanged);
@@ -253,7 +259,7 @@ void MainWindow::InitSettings(const StoredSettings& stored) {
 
   AddToggle(gaze_correction_button_, "Gaze Correction", "enable_gaze_correction",
             stored.gaze_correction, [pipeline](bool on) { pipeline->SetGazeCorrection(on); });
-  AddAmountSlider(gaze_correction_slider_, stored.gaze_correction_amount,
+  AddAmountSlider(gaze_correction_slider_, "gaze_correction_amount", stored.gaze_correction_amount,
                   [pipeline](int value) { pipeline->SetGazeCorrectionAmount(value); });
   connect(gaze_correction_slider_, &QSlider::valueChanged, this,
           &MainWindow::OnGazeCorrectionAmountChanged);
@@ -264,7 +270,7 @@ void MainWindow::InitSettings(const StoredSettings& stored) {
   if (!pipeline->SetBackground(background.toStdString())) {
     ReportError("Could not set background: " + background, ErrorText::kOutside, false);
     pipeline->SetBackground(default_background.toStdString());
-    QSettings().setValue("background_path", default_background);
+    settings_->Write("background_path", default_background);
   }
   connect(background_replacement_settings_button, &QPushButton::clicked, this,
           &MainWindow::SelectBackground);
@@ -273,10 +279,13 @@ void MainWindow::InitSettings(const StoredSettings& stored) {
   AddToggle(video_preview_button_, "Preview Video", "enable_preview", stored.preview,
             [this](bool on) { ShowPreview(on); });
 
-  const int width = stored.face_template_scale_width;
-  const int height = stored.face_template_scale_height;
-  pipeline->SetFaceTemplateScale(width, height);
-  calib_widget_ = std::make_unique<CalibWidget>(pipeline, width, height);
+  calib_widget_ = std::make_unique<CalibWidget>(pipeline, stored.face_template_scale_width,
+                                                stored.face_template_scale_height);
+  pipeline->SetFaceTemplateScale(
+      LimitToSlider(stored.face_template_scale_width, *calib_widget_->width_slider_,
+                    "face_template_scale_width"),
+      LimitToSlider(stored.face_template_scale_height, *calib_widget_->height_slider_,
+                    "face_template_scale_height"));
   connect(calib_button_, &QPushButton::pressed, this, &MainWindow::ShowCalibWidget);
   connect(calib_widget_.get(), &CalibWidget::UpdateScale, this,
           &MainWindow::OnFaceTemplateScaleChanged);
@@ -304,12 +313,12 @@ void MainWindow::InitAdvancedSettings() {
 
 void MainWindow::OnBlurAmountChanged(int value) {
   pipeline_->SetBlurAmount(value);
-  QSettings().setValue("blur_amount", value);
+  settings_->Write("blur_amount", value);
 }
 
 void MainWindow::OnFaceUndistortionAmountChanged(int value) {
   pipeline_->SetFaceUndistortionAmount(value);
-  QSettings().setValue("face_undistortion_amount", value);
+  settings_->Write("face_undistortion_amount", value);
 }
 
 void MainWindow::OnGazeCorrectionAmountChanged(int value) {
@@ -318,7 +327,7 @@ void MainWindow::OnGazeCorrectionAmountChanged(int value) {
     advanced_settings_->gaze_rotate_face_slider->setValue(value);
     advanced_settings_->gaze_rotate_eyes_slider->setValue(value);
   }
-  QSettings().setValue("gaze_correction_amount", value);
+  settings_->Write("gaze_correction_amount", value);
 }
 
 void MainWindow::SelectBackground() {
@@ -329,23 +338,17 @@ void MainWindow::SelectBackground() {
     ReportError("Could not set background: " + file, ErrorText::kOutside, false);
     return;
   }
-  QSettings().setValue("background_path", file);
+  settings_->Write("background_path", file);
   background_replacement_button_->setChecked(true);
 }
 
 void MainWindow::OnFaceTemplateScaleChanged(int width, int height) {
-  QSettings settings;
-  settings.setValue("face_template_scale_width", width);
-  settings.setValue("face_template_scale_height", height);
+  settings_->Write("face_template_scale_width", width);
+  settings_->Write("face_template_scale_height", height);
   pipeline_->SetFaceTemplateScale(width, height);
 }
 
-void MainWindow::OnFaceTemplateScaleReset() {
-  QSettings settings;
-  settings.setValue("face_template_scale_width", 100);
-  settings.setValue("face_template_scale_height", 100);
-  pipeline_->SetFaceTemplateScale(100, 100);
-}
+void MainWindow::OnFaceTemplateScaleReset() { OnFaceTemplateScaleChanged(100, 100); }
 
 void MainWindow::ShowPreview(bool show) {
   if (welcome_widget_ != nullptr && !welcome_widget_->isHidden()) {
@@ -391,8 +394,21 @@ void MainWindow::ShowCalibWidget() {
 }
 
 void MainWindow::OnWelcomeClosed() {
-  QSettings().setValue("show_welcome", !welcome_widget_->show_welcome_checkbox_->isChecked());
+  settings_->Write("show_welcome", !welcome_widget_->show_welcome_checkbox_->isChecked());
   welcome_widget_->hide();
+}
+
+void MainWindow::TellSettingsNotKept(const QString& file, const QString& reason) {
+  auto* box = new QMessageBox(
+      QMessageBox::Warning, "Warning",
+      QString("Settings will not be kept: Vantisol cannot write %1 (%2). Your changes apply until "
+              "Vantisol closes.")
+          .arg(file, reason),
+      QMessageBox::Ok, this);
+  box->setTextFormat(Qt::PlainText);
+  box->setWindowModality(Qt::NonModal);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->show();
 }
 
 bool MainWindow::ClientAttached() const {
@@ -556,13 +572,13 @@ void MainWindow::ReportError(const QString& message, ErrorText kind, bool fatal)
   Stop();
 }
 
-MainWindowStarter::MainWindowStarter() { Reset(); }
+MainWindowStarter::MainWindowStarter() : settings_(std::make_shared<SettingsWriter>()) { Reset(); }
 
 MainWindowStarter::~MainWindowStarter() = default;
 
 void MainWindowStarter::Reset() {
   window_.reset();
-  window_ = std::make_unique<MainWindow>();
+  window_ = std::make_unique<MainWindow>(settings_);
   connect(window_.get(), &MainWindow::ResetPipeline, this, &MainWindowStarter::Reset,
           Qt::QueuedConnection);
   window_->show();

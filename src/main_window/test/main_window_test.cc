@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QKeyEvent>
+#include <QMessageBox>
 #include <QPointer>
 #include <QSettings>
 #include <QTimer>
@@ -368,30 +369,58 @@ TEST_F(MainWindowTest, FollowersTakeTheirButtonsStoredStateAtStart) {
 }
 
 TEST_F(MainWindowTest, StoredValuesAreReadWithQtsConversions) {
+  // Every stored amount reaches the pipeline as its slider shows it.
+  const struct {
+    const char* key;
+    QVariant stored;
+    std::function<const QAbstractSlider*(MainWindow*)> slider;
+    int PipelineSettings::*reached;
+    int shown;
+  } amounts[] = {
+      {"blur_amount", 50, [](MainWindow* w) { return w->blur_slider_; },
+       &PipelineSettings::blur_amount, 30},
+      // Text that is no number reads as 0.
+      {"face_undistortion_amount", "lots",
+       [](MainWindow* w) { return w->face_undistortion_slider_; },
+       &PipelineSettings::face_undistortion_amount, 0},
+      {"gaze_correction_amount", 2147483647,
+       [](MainWindow* w) { return w->gaze_correction_slider_; },
+       &PipelineSettings::gaze_correction_amount, 60},
+      {"face_template_scale_width", 500,
+       [](MainWindow* w) { return w->calib_widget()->width_slider_; },
+       &PipelineSettings::face_template_scale_width, 120},
+      {"face_template_scale_height", -5,
+       [](MainWindow* w) { return w->calib_widget()->height_slider_; },
+       &PipelineSettings::face_template_scale_height, 80},
+  };
   QSettings store;
+  for (const auto& amount : amounts) store.setValue(amount.key, amount.stored);
   store.setValue("enable_background_blur", true);
   store.setValue("enable_background_replacement", true);
-  store.setValue("blur_amount", 50);
   store.setValue("enable_gaze_correction", "yes");
   store.setValue("enable_automatic_camera", "false");
-  store.setValue("face_undistortion_amount", "lots");
-  store.setValue("gaze_correction_amount", -5);
   store.sync();
+  test::LogRecorder log;
   MainWindow* window = Start();
   const VantisolPipeline::Settings settings = window->pipeline()->settings();
   // Replacement comes later at start-up and wins; blur's key is rewritten.
   EXPECT_EQ(settings.background_mode, 2);
   EXPECT_FALSE(window->background_blur_button_->isChecked());
   EXPECT_FALSE(Stored("enable_background_blur").toBool());
-  // An amount outside the slider's range reaches the pipeline as stored.
-  EXPECT_EQ(settings.blur_amount, 50);
-  EXPECT_EQ(window->blur_slider_->value(), 30);
-  EXPECT_EQ(settings.gaze_correction_amount, -5);
-  EXPECT_EQ(window->gaze_correction_slider_->value(), 0);
-  // Text other than "", "0" and "false" reads as true; text that is no number as 0.
+  for (const auto& amount : amounts) {
+    SCOPED_TRACE(amount.key);
+    EXPECT_EQ(amount.slider(window)->value(), amount.shown);
+    EXPECT_EQ(settings.*amount.reached, amount.shown);
+    const int stored = amount.stored.toInt();
+    EXPECT_EQ(log.Count(QString("WARNING Stored %1 %2 limited to %3")
+                            .arg(amount.key)
+                            .arg(stored)
+                            .arg(amount.shown)),
+              stored == amount.shown ? 0 : 1);
+  }
+  // Text other than "", "0" and "false" reads as true.
   EXPECT_TRUE(settings.gaze_correction);
   EXPECT_FALSE(settings.automatic_camera);
-  EXPECT_EQ(settings.face_undistortion_amount, 0);
   // The store is not repaired.
   EXPECT_EQ(Stored("enable_gaze_correction").toString(), "yes");
   EXPECT_EQ(Stored("blur_amount").toInt(), 50);
@@ -486,6 +515,45 @@ TEST_F(MainWindowTest, CalibrationReachesTheFaceTrackerAndResets) {
   EXPECT_FLOAT_EQ(scale()[1], 1.0f);
   calib->ok_button_->pressed();
   EXPECT_FALSE(calib->isVisible());
+}
+
+TEST_F(MainWindowTest, AnUnwritableStoreIsToldOnceAndTheProgramGoesOn) {
+  QSettings().setValue("show_welcome", false);
+  MainWindowStarter starter;
+  MainWindow* window = starter.window();
+  // The store's folder would lie under a regular file: nobody can create it, root included.
+  const QString blocker = QString::fromStdString(folder_.str()) + "/blocker";
+  ASSERT_TRUE(QFile(blocker).open(QIODevice::WriteOnly));
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, blocker + "/config");
+  const QString file = blocker + "/config/Vantisol/Vantisol.conf";
+  const auto boxes = [] {
+    QList<QMessageBox*> shown;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+      auto* box = qobject_cast<QMessageBox*>(widget);
+      if (box != nullptr && box->isVisible()) shown << box;
+    }
+    return shown;
+  };
+  test::LogRecorder log;
+  BoxCloser closer;  // the rebuilt window finds no stored picture
+  window->gaze_correction_button_->click();
+  window->gaze_correction_slider_->setValue(12);
+  EXPECT_TRUE(window->pipeline()->gaze_correction());
+  EXPECT_EQ(window->pipeline()->settings().gaze_correction_amount, 12);
+  EXPECT_EQ(log.Count("WARNING Settings cannot be written to " + file + ": Not a directory"), 1);
+  ASSERT_EQ(boxes().size(), 1);
+  EXPECT_FALSE(boxes()[0]->isModal());
+  EXPECT_EQ(boxes()[0]->text(),
+            "Settings will not be kept: Vantisol cannot write " + file +
+                " (Not a directory). Your changes apply until Vantisol closes.");
+
+  // A rebuilt window belongs to the same run: nothing is said again.
+  QPointer<MainWindow> first = window;
+  window->advanced_settings()->reset_pipeline_button->pressed();
+  ASSERT_TRUE(WaitFor([&] { return first.isNull() && starter.window() != nullptr; }));
+  starter.window()->gaze_correction_button_->click();
+  EXPECT_TRUE(boxes().isEmpty());
+  EXPECT_EQ(log.Count("Settings cannot be written"), 1);
 }
 
 TEST_F(MainWindowTest, AltAShowsTheAdvancedPanel) {

@@ -14,6 +14,7 @@
 
 #include "algorithms/renderer.h"
 #include "child_process.h"
+#include "face_tracking/face_tracker.h"
 #include "gl_test.h"
 #include "opengl/image_filters.h"
 #include "opengl/locked_texture.h"
@@ -93,8 +94,9 @@ TEST(PipelineTest, AccessorsBeforeTheirObjectsLogAndLeaveTheMutexFree) {
               [&] { pipeline.SetDrawFaces(true); });
 }
 
-TEST(PipelineTest, SettingsMadeBeforeTheRenderThreadReachTheRenderer) {
+TEST(PipelineTest, SettingsMadeBeforeTheRenderThreadReachTheirObjects) {
   PipelineRig rig({320, 240}, false);
+  rig.pipeline->SetFaceTemplateScale(90, 110);
   rig.pipeline->SetFaceUndistortion(true);
   rig.pipeline->SetFaceUndistortionAmount(40);
   rig.pipeline->SetGazeCorrection(true);
@@ -111,6 +113,13 @@ TEST(PipelineTest, SettingsMadeBeforeTheRenderThreadReachTheRenderer) {
     EXPECT_EQ(renderer->eye_rotation_amount_, 55);
     EXPECT_TRUE(renderer->draw_background_);
     EXPECT_EQ(renderer->render_mode_, 1);
+  }
+  {
+    // The stored calibration holds from the first face on, before any change.
+    auto tracker = rig.pipeline->face_tracker();
+    ASSERT_NE(tracker, nullptr);
+    EXPECT_FLOAT_EQ(tracker->base_template_->scale_[0], 0.9f);
+    EXPECT_FLOAT_EQ(tracker->base_template_->scale_[1], 1.1f);
   }
   // Live settings go straight through.
   rig.pipeline->SetGazeCorrection(false);

@@ -24,6 +24,7 @@ class CalibWidget;
 class LetterboxLayout;
 class LockedTexture;
 class PluginInterface;
+class SettingsWriter;
 struct StoredSettings;
 class TextureRenderWidget;
 class UpdateCheck;
@@ -42,7 +43,8 @@ class MainWindow : public QOpenGLWidget, public Ui::SettingsWidget {
   Q_OBJECT
 
  public:
-  MainWindow();
+  // `settings` writes the user's choices; a window made without one has its own.
+  explicit MainWindow(std::shared_ptr<SettingsWriter> settings = nullptr);
   ~MainWindow() override;
 
   // Hides the window and ends the program once analytics has sent what it holds.
@@ -104,8 +106,10 @@ class MainWindow : public QOpenGLWidget, public Ui::SettingsWidget {
   void AddToggle(QAbstractButton* button, const QString& label, const QString& key, bool value,
                  Callback callback);
   void OnToggle(bool checked, const QString& label, const QString& key, const Callback& callback);
-  // An amount slider: stored value applied, then moves drive `apply` and the key.
-  void AddAmountSlider(QSlider* slider, int value, const std::function<void(int)>& apply);
+  // An amount slider: stored value applied as the slider shows it, then moves drive `apply` and
+  // the key.
+  void AddAmountSlider(QSlider* slider, const char* key, int value,
+                       const std::function<void(int)>& apply);
   void OnBlurAmountChanged(int value);
   void OnFaceUndistortionAmountChanged(int value);
   void OnGazeCorrectionAmountChanged(int value);
@@ -115,6 +119,8 @@ class MainWindow : public QOpenGLWidget, public Ui::SettingsWidget {
   void ShowPreview(bool show);
   void ShowCalibWidget();
   void OnWelcomeClosed();
+  // Without a box that waits: the program goes on, only the choices are not kept.
+  void TellSettingsNotKept(const QString& file, const QString& reason);
   void ReportFeatureState();
   void UpdateWindowFlags();
   void ShowTrayMessage(const QString& title, const QString& text);
@@ -136,6 +142,7 @@ class MainWindow : public QOpenGLWidget, public Ui::SettingsWidget {
   std::unique_ptr<WatermarkRenderer> watermark_renderer_;
   GAnalytics analytics_;
   std::unique_ptr<UpdateCheck> update_check_;
+  std::shared_ptr<SettingsWriter> settings_;
   // A fatal box is open or the program is stopping: later fatal errors open no further box.
   bool stopping_ = false;
 };
@@ -154,6 +161,8 @@ class MainWindowStarter : public QObject {
   void Reset();
 
  private:
+  // One for the program's run: a store that cannot be written is told once, not once per window.
+  std::shared_ptr<SettingsWriter> settings_;
   std::unique_ptr<MainWindow> window_;
 };
 
