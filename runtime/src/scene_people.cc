@@ -22,6 +22,10 @@ constexpr LandmarkDef kLandmarks[] = {
     {46, -12}, {32, -7},   {0, -10},   {0, 18},    {-12, 24},  {12, 24},  {-24, 42},
     {-12, 38}, {0, 37},    {12, 38},   {24, 42},   {0, 48},    {0, 42}};
 
+// A landmark lies on the surface it marks, which the rasteriser puts a few millimetres off at a
+// grazing angle; a surface nearer than this hides it.
+constexpr float kHiddenBehind = 20;
+
 }  // namespace
 
 int LandmarkCount() { return int(sizeof(kLandmarks) / sizeof(kLandmarks[0])); }
@@ -83,6 +87,7 @@ void Scene::Faces(const Frame& f, std::vector<FaceOutput>* faces) const {
     const float* r = p.rotation.data();
     const bool mesh = mesh_ && index < f.mesh_vertices.size() && !f.mesh_vertices[index].empty();
     const int landmark_count = mesh ? int(mesh_->landmarks.size()) : LandmarkCount();
+    int seen = 0;  // landmarks in the picture and in front of whatever it shows there
     for (int k = 0; k < landmark_count; ++k) {
       Landmark m{};
       float n[3];
@@ -117,10 +122,16 @@ void Scene::Faces(const Frame& f, std::vector<FaceOutput>* faces) const {
       color_.Project(m.camera.data(), &m.u, &m.v);
       const bool inside = m.u >= 0 && m.v >= 0 && m.u < color_.width && m.v < color_.height;
       m.confidence = !inside ? 0 : facing > 0.25f ? 100 : 40;
+      if (inside) {
+        const size_t pixel = size_t(m.v) * size_t(color_.width) + size_t(m.u);
+        seen += m.camera[2] - color_.position[2] <= f.color_z[pixel] + kHiddenBehind;
+      }
       min_u = std::min(min_u, m.u), max_u = std::max(max_u, m.u);
       min_v = std::min(min_v, m.v), max_v = std::max(max_v, m.v);
       out.landmarks.push_back(m);
     }
+    // A camera finds only a face it sees: one mostly outside the picture or hidden is not there.
+    if (2 * seen <= landmark_count) continue;
     const float mu = (max_u - min_u) * 0.08f, mv = (max_v - min_v) * 0.12f;
     out.x = std::max(0, int(min_u - mu));
     out.y = std::max(0, int(min_v - 2.5f * mv));

@@ -151,7 +151,7 @@ TEST_F(SimulationTest, ColourGainChangesTheExposure) {
 
 TEST_F(SimulationTest, TheScriptRenamesLosesAndAddsFaces) {
   Open(R"({"rename_every": 0.2, "lose_face_at": 0.3, "lose_face_frames": 2,
-           "second_person_enter": 0.1, "second_person_leave": 2.5, "period": 3})");
+           "second_person_enter": -1, "second_person_leave": 2.5, "period": 3})");
   std::vector<int> counts;
   std::vector<int> first_ids;
   auto internal = camera_->internal_camera();
