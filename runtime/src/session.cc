@@ -1,5 +1,6 @@
 // The project's simulated depth-camera runtime: a live camera looking at a scripted scene.
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -135,10 +136,11 @@ class SenseManager : public Object<PXCSenseManager>, public PXCSimulationTruth {
   pxcStatus AcquireFrame(bool, int32_t) override {
     if (!scene_) return PXC_STATUS_DEVICE_FAILED;
     if (player_.is_open()) return Play();
+    // A camera gives the frame of now: a consumer that fell behind skips what it missed rather
+    // than seeing the scene in fast-forward.
+    if (scenario_.paced) number_ = std::max(number_, FrameOfNow());
     if (scenario_.frames > 0 && number_ >= scenario_.frames) return PXC_STATUS_ITEM_UNAVAILABLE;
-    if (scenario_.paced)
-      std::this_thread::sleep_until(start_ +
-                                    std::chrono::microseconds(int64_t(number_) * 100000 / 3));
+    if (scenario_.paced) std::this_thread::sleep_until(Due(number_));
     scene_->Render(number_, device_->exposure(), &frame_);
     const int64_t stamp = kClockOrigin + int64_t(number_) * kFrameTicks;
     const int w = color_size_.width, h = color_size_.height;
@@ -220,6 +222,15 @@ class SenseManager : public Object<PXCSenseManager>, public PXCSimulationTruth {
   Device* device() { return device_.get(); }
 
  private:
+  // The 30-fps frame clock from the start: when frame `number` is due, and the last frame due.
+  std::chrono::steady_clock::time_point Due(int32_t number) const {
+    return start_ + std::chrono::microseconds(int64_t(number) * 100000 / 3);
+  }
+  int32_t FrameOfNow() const {
+    const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now() - start_);
+    return int32_t(elapsed.count() * 3 / 100000);
+  }
   PXCSizeI32 FirstDepthMode() const {
     return {scenario_.depth_sizes.front()[0], scenario_.depth_sizes.front()[1]};
   }
@@ -249,9 +260,7 @@ class SenseManager : public Object<PXCSenseManager>, public PXCSimulationTruth {
   }
   pxcStatus Play() {
     if (player_.at_end()) return PXC_STATUS_ITEM_UNAVAILABLE;
-    if (player_.realtime())
-      std::this_thread::sleep_until(start_ +
-                                    std::chrono::microseconds(int64_t(number_) * 100000 / 3));
+    if (player_.realtime()) std::this_thread::sleep_until(Due(number_));
     std::unique_ptr<Image> color, depth;
     const bool read = player_.Read(&color, &depth);
     ReleaseSample();
