@@ -44,4 +44,30 @@ bool ReadRecordedFrame(std::istream& in, const RecordingSizes& sizes, int32_t in
   return bool(in);
 }
 
+bool RecordingWriter::Start(const RecordingSizes& sizes) {
+  sizes_ = sizes;
+  out_.open(file_, std::ios::binary | std::ios::trunc);
+  if (!out_) return false;
+  out_.write(kRecordingMagic, 8);
+  out_.write(reinterpret_cast<const char*>(&sizes_), sizeof(sizes_));
+  return true;
+}
+
+void RecordingWriter::Write(const int64_t stamps[2], const uint8_t* color, int color_pitch,
+                            const uint8_t* depth) {
+  out_.write(reinterpret_cast<const char*>(stamps), 2 * sizeof(int64_t));
+  for (int y = 0; y < sizes_.color_height; ++y)
+    out_.write(reinterpret_cast<const char*>(color + size_t(y) * color_pitch),
+               sizes_.color_width * 2);
+  if (depth && sizes_.depth_width > 0)
+    out_.write(reinterpret_cast<const char*>(depth),
+               std::streamsize(sizes_.depth_width) * sizes_.depth_height * 2);
+  out_.flush();
+}
+
+void RecordingWriter::Close() {
+  out_.close();
+  file_.clear();
+}
+
 }  // namespace pxcsim

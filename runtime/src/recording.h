@@ -1,7 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <fstream>
 #include <iosfwd>
+#include <string>
+#include <utility>
 
 namespace pxcsim {
 
@@ -24,5 +27,25 @@ int32_t ReadRecordingHeader(std::istream& in, RecordingSizes* sizes);
 // False when the file ends early.
 bool ReadRecordedFrame(std::istream& in, const RecordingSizes& sizes, int32_t index,
                        int64_t stamps[2], uint8_t* color, uint8_t* depth);
+
+// Writes the camera's frames into a file of this format as they are captured.
+class RecordingWriter {
+ public:
+  // The file the next start writes; empty: none.
+  void set_file(std::string file) { file_ = std::move(file); }
+  bool wanted() const { return !file_.empty(); }
+  // Starts the file with its header; false when it cannot be written.
+  bool Start(const RecordingSizes& sizes);
+  bool is_open() const { return out_.is_open(); }
+  // One frame: colour rows `color_pitch` bytes apart, depth (or null) packed.
+  void Write(const int64_t stamps[2], const uint8_t* color, int color_pitch, const uint8_t* depth);
+  // Ends the file and forgets it.
+  void Close();
+
+ private:
+  std::string file_;
+  RecordingSizes sizes_{0, 0, 0, 0};
+  std::ofstream out_;
+};
 
 }  // namespace pxcsim

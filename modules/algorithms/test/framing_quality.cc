@@ -39,13 +39,16 @@ double Percentile(std::vector<double> values, double p) {
 }
 
 TEST(FramingQualityTest, ScriptedScenarioAgainstGroundTruth) {
-  // The default script's events, closer together: one person moving about, a face lost for 5
-  // frames at 0.7 s, a second person walking in at 1.5 s and out before 6.5 s, a renamed face at
-  // 3.3 s. VANTISOL_FRAMING_DEFAULT_SCENARIO=1 measures the default script itself (13 s).
+  // The default script's events, closer together: one person moving about, a second person
+  // walking in at 1.5 s and out before 7.5 s, a face lost for 5 frames at 3.6 s, a renamed face at
+  // 3.3 s. A view follows a walking face only out of its dead zone and rests at the zone's edge, so
+  // the loss comes once both stand: the views measured against the padding rules start afresh on
+  // people standing still. VANTISOL_FRAMING_DEFAULT_SCENARIO=1 measures the default script itself
+  // (13 s).
   const bool full = getenv("VANTISOL_FRAMING_DEFAULT_SCENARIO") != nullptr;
-  test::ScopedScenario scenario(full ? "{}" : R"({"lose_face_at": 0.7, "second_person_enter": 1.5,
-                                           "second_person_leave": 6.5, "rename_every": 3.3})");
-  const int frames = full ? 13 * 30 : 7 * 30;
+  test::ScopedScenario scenario(full ? "{}" : R"({"lose_face_at": 3.6, "second_person_enter": 1.5,
+                                           "second_person_leave": 7.5, "rename_every": 3.3})");
+  const int frames = full ? 13 * 30 : 8 * 30;
   auto cameras = CameraRealSense::GetCameras();
   ASSERT_EQ(cameras.size(), 1u);
   auto camera = std::move(cameras[0]);
