@@ -184,9 +184,9 @@ void DepthProjection::Project(Calibration& source_calibration, Texture& depth_te
     std::memset(empty.data.get(), 0xff, size_t(target.width) * target.height * 4);
     nearest_depth_.Assign(empty);
   }
+  auto nearest = nearest_depth_.ScopedBindImage(0, Texture::Access::ReadWrite);
   {
-    auto nearest = nearest_depth_.ScopedBindImage(0, Texture::Access::ReadWrite);
-    rasterizer_->Enable();
+    const auto in_use = rasterizer_->ScopedEnable();
     // Eigen keeps matrices column by column, which is what GL reads untransposed.
     const Eigen::Matrix3f source_to_target =
         ToMatrix(target_calibration.R) * ToMatrix(source_calibration.R).inverse();
@@ -199,17 +199,16 @@ void DepthProjection::Project(Calibration& source_calibration, Texture& depth_te
                                 .eval());
     rasterizer_->SetUniform("target_cam_K", ToMatrix(target_calibration.K), false);
     rasterizer_->SetUniform("prune_thresh", 0.1f);
-    {
-      auto bound =
-          depth_texture_source.ScopedBind(rasterizer_->GetTextureUnit("source_depth_texture"));
-      glDispatchCompute(Groups(source.width - 1, kRasterizerColumns),
-                        Groups(source.height - 1, kRows), 1);
-    }
-    glMemoryBarrier(GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
+    auto bound =
+        depth_texture_source.ScopedBind(rasterizer_->GetTextureUnit("source_depth_texture"));
+    glDispatchCompute(Groups(source.width - 1, kRasterizerColumns),
+                      Groups(source.height - 1, kRows), 1);
+  }
+  glMemoryBarrier(GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
+  {
+    const auto in_use = resolver_->ScopedEnable();
     auto output = depth_texture_target.ScopedBindImage(1, Texture::Access::WriteOnly);
-    resolver_->Enable();
     glDispatchCompute(Groups(target.width, kResolverSide), Groups(target.height, kResolverSide), 1);
-    resolver_->Disable();
   }
   // The target is read next by samplers, draws, copies or downloads.
   glMemoryBarrier(GL_ALL_BARRIER_BITS);
