@@ -25,6 +25,7 @@
 #include "camera/camera_realsense.h"
 #include "channel_client.h"
 #include "child_process.h"
+#include "display.h"
 #include "ground_truth.h"
 #include "opengl/locked_texture.h"
 #include "opengl_qt/opengl_context.h"
@@ -390,14 +391,27 @@ int Run(int argc, char** argv) {
     return 2;
   }
 
+  // Without a display Qt would end the process, and without a context nothing can be drawn.
+  const std::string needs =
+      "pipeline_run needs an X display with OpenGL 4.3 (Xvfb will do: xvfb-run -a -s \"-screen 0 "
+      "1280x1024x24\" pipeline_run ...)";
+  if (MissingXDisplay()) {
+    std::cout << "error: no X display could be opened; " << needs << std::endl;
+    return 2;
+  }
   QGuiApplication application(argc, argv);
   el::Loggers::reconfigureAllLoggers(el::ConfigurationType::Format, "%level %msg");
   el::Loggers::reconfigureAllLoggers(el::ConfigurationType::ToFile, "false");
+  el::Loggers::reconfigureAllLoggers(el::ConfigurationType::ToStandardOutput,
+                                     options.log ? "true" : "false");
 
   // The preview's context, which the render thread's context shares objects with.
   OpenGLContext gui_context(false);
   gui_context.CreateContext();
-  gui_context.SetContext();
+  if (!gui_context.SetContext()) {
+    std::cout << "error: no OpenGL context could be made; " << needs << std::endl;
+    return 2;
+  }
 
   auto owned_pipeline = std::make_unique<VantisolPipeline>();
   VantisolPipeline& pipeline = *owned_pipeline;
@@ -407,8 +421,6 @@ int Run(int argc, char** argv) {
     std::cerr << error.what() << "\n" << kUsage;
     return 2;
   }
-  el::Loggers::reconfigureAllLoggers(el::ConfigurationType::ToStandardOutput,
-                                     options.log ? "true" : "false");
   if (options.monitor) LogLineCounter::Install();
   std::filesystem::path scenario_file;
   if (options.scenario.empty()) {

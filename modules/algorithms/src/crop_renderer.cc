@@ -56,7 +56,7 @@ void CropRenderer::Draw(const Texture& input, const std::vector<CropTile>& tiles
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
     return;
   }
-  tile_shader_.Enable();
+  const auto in_use = tile_shader_.ScopedEnable();
   const GLint position = glGetAttribLocation(tile_shader_.program(), "position_in");
   for (const CropTile& tile : tiles) {
     const Rectangle& r = tile.rectangle;
@@ -72,7 +72,6 @@ void CropRenderer::Draw(const Texture& input, const std::vector<CropTile>& tiles
                                      static_cast<float>(r.width), static_cast<float>(r.height)));
     quad_->Draw(position);
   }
-  tile_shader_.Disable();
   glBindFramebuffer(GL_FRAMEBUFFER, 0);
 }
 

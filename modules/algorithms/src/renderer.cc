@@ -429,7 +429,7 @@ void Renderer::ShadowPass(const FaceWeights& weights) {
   const ViewportGuard viewport(output_size_);
   glEnable(GL_DEPTH_TEST);
   Shader& shader = *shadow_shader_;
-  shader.Enable();
+  const auto in_use = shader.ScopedEnable();
   SetCommonUniforms(shader, weights);
   shader.SetUniform("model", Eigen::Matrix4f::Identity().eval(), false);
   shader.SetUniform("enable_face_undistortion", false);
@@ -439,7 +439,6 @@ void Renderer::ShadowPass(const FaceWeights& weights) {
     const auto color = color_crop_texture_.ScopedBind(shader.GetTextureUnit("color_texture"));
     DrawMesh();
   }
-  shader.Disable();
   glDisable(GL_DEPTH_TEST);
 }
 
@@ -455,7 +454,7 @@ void Renderer::MainPass(const FaceWeights& weights, float fade_weight,
   glEnable(GL_BLEND);
   glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
   Shader& shader = *mesh_shader_;
-  shader.Enable();
+  const auto in_use = shader.ScopedEnable();
   SetCommonUniforms(shader, weights);
   shader.SetUniform("color_cam_K", RowMajor3(calibration.K), false);
   shader.SetUniform("color_cam_R", RowMajor3(calibration.R), false);
@@ -469,7 +468,6 @@ void Renderer::MainPass(const FaceWeights& weights, float fade_weight,
     const auto shadow = shadow_texture_.ScopedBind(shader.GetTextureUnit("shadow_map"));
     DrawMesh();
   }
-  shader.Disable();
   glDisable(GL_DEPTH_TEST);
   glDisable(GL_BLEND);
   glDisable(GL_CULL_FACE);

@@ -172,12 +172,11 @@ void Segmenter::Downscale(const Texture& finer, Texture& coarser) {
   ViewportGuard viewport(size);
   glBindFramebuffer(GL_FRAMEBUFFER, downscale_framebuffer_);
   glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, coarser.id(), 0);
-  downscale_shader_.Enable();
   {
+    const auto in_use = downscale_shader_.ScopedEnable();
     auto bound = finer.ScopedBind(downscale_shader_.GetTextureUnit("image"));
     quad_.Draw(glGetAttribLocation(downscale_shader_.program(), "position_in"));
   }
-  downscale_shader_.Disable();
   glBindFramebuffer(GL_FRAMEBUFFER, 0);
 }
 
@@ -187,8 +186,8 @@ void Segmenter::Fill(const Texture& image, const Texture& smaller, const Texture
   glBindFramebuffer(GL_FRAMEBUFFER, fill_framebuffer_);
   glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, result.id(), 0);
   fill_shader_.SetUniform("has_previous_image", previous != nullptr);
-  fill_shader_.Enable();
   {
+    const auto in_use = fill_shader_.ScopedEnable();
     auto bound_image = image.ScopedBind(fill_shader_.GetTextureUnit("image"));
     auto bound_small = smaller.ScopedBind(fill_shader_.GetTextureUnit("image_small"));
     // Without a previous frame the sampler is bound to nothing and never read.
@@ -198,7 +197,6 @@ void Segmenter::Fill(const Texture& image, const Texture& smaller, const Texture
     }
     quad_.Draw(glGetAttribLocation(fill_shader_.program(), "position_in"));
   }
-  fill_shader_.Disable();
   glBindFramebuffer(GL_FRAMEBUFFER, 0);
 }
 

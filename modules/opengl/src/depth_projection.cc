@@ -2,7 +2,6 @@
 
 #include <glbinding/gl/gl.h>
 
-#include <Eigen/LU>
 #include <cstring>
 
 #include "utils/logging.h"
@@ -24,15 +23,30 @@ const char kRasterizer[] = R"(#version 430
 layout(local_size_x = 64) in;
 uniform usampler2D source_depth_texture;
 layout(r32ui, binding = 0) uniform coherent uimage2D nearest_depth;
-// Source pixel (u, v) at depth z lands at z * pixel_to_target_eye * (u, v, 1) + source_origin in
-// the target camera's eye space.
-uniform mat3 pixel_to_target_eye;
-uniform vec3 source_origin;
+uniform mat3 source_cam_K;
+uniform mat3 source_cam_R;
+uniform vec3 source_cam_T;
 uniform mat3 target_cam_K;
+uniform mat3 target_cam_R;
+uniform vec3 target_cam_T;
+uniform int target_cam_w;
+uniform int target_cam_h;
 uniform float prune_thresh;
 const float kTooClose = 0.3;
 const double kSubpixels = 256.0;
 const int kRows = 8;
+
+// Source pixel (u, v) at depth z lands at z * pixel_to_target_eye * (u, v, 1) + source_origin in
+// the target camera's eye space. Worked out once per column: inverting per vertex costs more than
+// the rest of a vertex on llvmpipe.
+mat3 pixel_to_target_eye;
+vec3 source_origin;
+
+void FoldCameras() {
+  mat3 source_to_target = target_cam_R * inverse(source_cam_R);
+  pixel_to_target_eye = source_to_target * inverse(source_cam_K);
+  source_origin = target_cam_T - source_to_target * source_cam_T;
+}
 
 struct Vertex {
   vec3 eye;        // target eye space, metres
@@ -48,12 +62,15 @@ Vertex Project(ivec2 pixel) {
   return vertex;
 }
 
-bool Dropped(Vertex a, Vertex b, Vertex c) {
-  bool long_and_skinny = distance(a.eye, b.eye) > prune_thresh ||
-                         distance(b.eye, c.eye) > prune_thresh ||
-                         distance(c.eye, a.eye) > prune_thresh;
-  bool too_close = a.eye.z < kTooClose || b.eye.z < kTooClose || c.eye.z < kTooClose;
-  return long_and_skinny || too_close;
+// A triangle bridging a depth edge: stretched skin between foreground and background.
+bool LongAndSkinny(Vertex a, Vertex b, Vertex c) {
+  return distance(a.eye, b.eye) > prune_thresh || distance(b.eye, c.eye) > prune_thresh ||
+         distance(c.eye, a.eye) > prune_thresh;
+}
+
+// Pixels without depth land at the source camera's centre, next to the target camera.
+bool TooClose(Vertex a, Vertex b, Vertex c) {
+  return a.eye.z < kTooClose || b.eye.z < kTooClose || c.eye.z < kTooClose;
 }
 
 // Twice the signed area of (a, b, p): positive with p left of a->b. Exact: the operands are whole
@@ -70,7 +87,7 @@ bool Inside(double edge, dvec2 a, dvec2 b) {
 }
 
 void Cover(Vertex a, Vertex b, Vertex c) {
-  if (Dropped(a, b, c)) return;
+  if (LongAndSkinny(a, b, c) || TooClose(a, b, c)) return;
   double area = Edge(a.window, b.window, c.window);
   if (area == 0.0) return;
   if (area < 0.0) {
@@ -79,12 +96,12 @@ void Cover(Vertex a, Vertex b, Vertex c) {
     c = t;
     area = -area;
   }
-  ivec2 size = imageSize(nearest_depth);
   dvec2 low = min(min(a.window, b.window), c.window);
   dvec2 high = max(max(a.window, b.window), c.window);
   // Pixel p has its centre at (p + 0.5) * 256.
   ivec2 first = ivec2(max(ceil((low - 128.0) / kSubpixels), dvec2(0.0)));
-  ivec2 last = ivec2(min(floor((high - 128.0) / kSubpixels), dvec2(size - 1)));
+  ivec2 last = ivec2(min(floor((high - 128.0) / kSubpixels),
+                         dvec2(target_cam_w - 1, target_cam_h - 1)));
   for (int y = first.y; y <= last.y; ++y) {
     for (int x = first.x; x <= last.x; ++x) {
       dvec2 p = dvec2(x, y) * kSubpixels + 128.0;
@@ -107,6 +124,7 @@ void main() {
   int x = int(gl_GlobalInvocationID.x);
   int first_row = int(gl_GlobalInvocationID.y) * kRows;
   if (x >= source_size.x - 1 || first_row >= source_size.y - 1) return;
+  FoldCameras();
   int end_row = min(first_row + kRows, source_size.y - 1);
   Vertex top_left = Project(ivec2(x, first_row));
   Vertex top_right = Project(ivec2(x + 1, first_row));
@@ -184,32 +202,29 @@ void DepthProjection::Project(Calibration& source_calibration, Texture& depth_te
     std::memset(empty.data.get(), 0xff, size_t(target.width) * target.height * 4);
     nearest_depth_.Assign(empty);
   }
+  auto nearest = nearest_depth_.ScopedBindImage(0, Texture::Access::ReadWrite);
   {
-    auto nearest = nearest_depth_.ScopedBindImage(0, Texture::Access::ReadWrite);
-    rasterizer_->Enable();
+    const auto in_use = rasterizer_->ScopedEnable();
     // Eigen keeps matrices column by column, which is what GL reads untransposed.
-    const Eigen::Matrix3f source_to_target =
-        ToMatrix(target_calibration.R) * ToMatrix(source_calibration.R).inverse();
-    rasterizer_->SetUniform("pixel_to_target_eye",
-                            (source_to_target * ToMatrix(source_calibration.K).inverse()).eval(),
-                            false);
-    rasterizer_->SetUniform("source_origin",
-                            (Eigen::Vector3f(target_calibration.T.data()) -
-                             source_to_target * Eigen::Vector3f(source_calibration.T.data()))
-                                .eval());
+    rasterizer_->SetUniform("source_cam_K", ToMatrix(source_calibration.K), false);
+    rasterizer_->SetUniform("source_cam_R", ToMatrix(source_calibration.R), false);
+    rasterizer_->SetUniform("source_cam_T", Eigen::Vector3f(source_calibration.T.data()));
     rasterizer_->SetUniform("target_cam_K", ToMatrix(target_calibration.K), false);
+    rasterizer_->SetUniform("target_cam_R", ToMatrix(target_calibration.R), false);
+    rasterizer_->SetUniform("target_cam_T", Eigen::Vector3f(target_calibration.T.data()));
+    rasterizer_->SetUniform("target_cam_w", target.width);
+    rasterizer_->SetUniform("target_cam_h", target.height);
     rasterizer_->SetUniform("prune_thresh", 0.1f);
-    {
-      auto bound =
-          depth_texture_source.ScopedBind(rasterizer_->GetTextureUnit("source_depth_texture"));
-      glDispatchCompute(Groups(source.width - 1, kRasterizerColumns),
-                        Groups(source.height - 1, kRows), 1);
-    }
-    glMemoryBarrier(GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
+    auto bound =
+        depth_texture_source.ScopedBind(rasterizer_->GetTextureUnit("source_depth_texture"));
+    glDispatchCompute(Groups(source.width - 1, kRasterizerColumns),
+                      Groups(source.height - 1, kRows), 1);
+  }
+  glMemoryBarrier(GL_SHADER_IMAGE_ACCESS_BARRIER_BIT);
+  {
+    const auto in_use = resolver_->ScopedEnable();
     auto output = depth_texture_target.ScopedBindImage(1, Texture::Access::WriteOnly);
-    resolver_->Enable();
     glDispatchCompute(Groups(target.width, kResolverSide), Groups(target.height, kResolverSide), 1);
-    resolver_->Disable();
   }
   // The target is read next by samplers, draws, copies or downloads.
   glMemoryBarrier(GL_ALL_BARRIER_BITS);

@@ -158,7 +158,7 @@ void DepthmapRenderer::Draw(const Texture& depth, const Calibration& depth_calib
                            normal_texture_->id(), 0);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     ViewportGuard viewport(size);
-    normal_shader_.Enable();
+    const auto normal_in_use = normal_shader_.ScopedEnable();
     normal_shader_.SetUniform("w", size.width);
     normal_shader_.SetUniform("h", size.height);
     normal_shader_.SetUniform("depth_cam_K", depth_K, false);
@@ -166,11 +166,10 @@ void DepthmapRenderer::Draw(const Texture& depth, const Calibration& depth_calib
       auto bound = depth.ScopedBind(normal_shader_.GetTextureUnit("depth_texture"));
       quad_->Draw(glGetAttribLocation(normal_shader_.program(), "position_in"));
     }
-    normal_shader_.Disable();
     glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(previous_framebuffer));
   }
   glEnable(GL_DEPTH_TEST);
-  shader_.Enable();
+  const auto in_use = shader_.ScopedEnable();
   SetCameraUniforms(shader_, camera);
   shader_.SetUniform("depth_cam_K", depth_K, false);
   shader_.SetUniform("color_cam_K", ToMatrix(color_calibration.K), false);
@@ -183,7 +182,6 @@ void DepthmapRenderer::Draw(const Texture& depth, const Calibration& depth_calib
     auto color_bound = color.ScopedBind(shader_.GetTextureUnit("color_texture"));
     auto normal_bound = normal_texture_->ScopedBind(shader_.GetTextureUnit("normal_texture"));
     grid_mesh_->Draw(glGetAttribLocation(shader_.program(), "position_in"));
-    shader_.Disable();
     glDisable(GL_DEPTH_TEST);
   }
 }

@@ -125,18 +125,16 @@ LineRenderer::~LineRenderer() {
 void LineRenderer::Draw(const std::vector<Eigen::Vector3f>& points, const GLCamera& camera,
                         const Eigen::Vector4f& color) {
   glEnable(GL_DEPTH_TEST);
-  shader_.Enable();
+  const auto in_use = shader_.ScopedEnable();
   SetCameraUniforms(shader_, camera);
   shader_.SetUniform("color", color);
   try {
     Upload(GL_ARRAY_BUFFER, vbo_, points);
   } catch (...) {
-    shader_.Disable();
     glDisable(GL_DEPTH_TEST);
     throw;
   }
   DrawArrays(shader_, vao_, vbo_, GL_LINES, points.size());
-  shader_.Disable();
   glDisable(GL_DEPTH_TEST);
 }
 
@@ -155,12 +153,11 @@ void PointRenderer::Draw(std::vector<Eigen::Vector3f> points, const GLCamera& ca
   glEnable(GL_DEPTH_TEST);
   glEnable(GL_PROGRAM_POINT_SIZE);
   glPointSize(point_size);
-  shader_.Enable();
+  const auto in_use = shader_.ScopedEnable();
   SetCameraUniforms(shader_, camera);
   shader_.SetUniform("color", color);
   shader_.SetUniform("point_size", point_size);
-  const auto restore = [this] {
-    shader_.Disable();
+  const auto restore = [] {
     glDisable(GL_DEPTH_TEST);
     glDisable(GL_PROGRAM_POINT_SIZE);
   };

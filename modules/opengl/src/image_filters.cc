@@ -59,12 +59,11 @@ void DrawFullScreen(GLuint framebuffer, Shader& shader, const ScreenQuad& quad,
   ViewportGuard viewport(input.size());
   glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
   glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, output.id(), 0);
-  shader.Enable();
   {
+    const auto in_use = shader.ScopedEnable();
     auto bound = input.ScopedBind(shader.GetTextureUnit("input_texture"));
     quad.Draw(glGetAttribLocation(shader.program(), "position_in"));
   }
-  shader.Disable();
   glBindFramebuffer(GL_FRAMEBUFFER, 0);
 }
 

@@ -39,9 +39,8 @@ void PixelProcessor::Render(Size size, Texture& output) {
   ViewportGuard viewport(size);
   glBindFramebuffer(GL_FRAMEBUFFER, framebuffer_);
   glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, output.id(), 0);
-  shader_.Enable();
+  const auto in_use = shader_.ScopedEnable();
   quad_.Draw(glGetAttribLocation(shader_.program(), "position_in"));
-  shader_.Disable();
   glBindFramebuffer(GL_FRAMEBUFFER, 0);
 }
 

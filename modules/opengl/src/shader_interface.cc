@@ -69,6 +69,15 @@ void ShaderInterface::LinkProgram(GLuint program) {
       std::string());
 }
 
+ShaderInterface::Disabler::~Disabler() {
+  if (shader_ != nullptr) shader_->Disable();
+}
+
+ShaderInterface::Disabler ShaderInterface::ScopedEnable() const {
+  Enable();
+  return Disabler(this);
+}
+
 void ShaderInterface::Enable() const {
   GLint current = 0;
   glGetIntegerv(GL_CURRENT_PROGRAM, &current);

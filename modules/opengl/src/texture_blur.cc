@@ -189,20 +189,19 @@ void TextureBlur::Blur(Texture& source_texture, Texture& target_texture, Texture
     }
     mask_shader_->SetUniform("invert_alpha_mask", invert_alpha_mask_);
     mask_shader_->SetUniform("separate_alpha_texture", alpha_texture != nullptr);
-    mask_shader_->Enable();
+    const auto mask_in_use = mask_shader_->ScopedEnable();
     auto source_bound = source_texture.ScopedBind(mask_shader_->GetTextureUnit("input_texture"));
     Texture::Unbinder alpha_bound;
     if (alpha_texture != nullptr) {
       alpha_bound = alpha_texture->ScopedBind(mask_shader_->GetTextureUnit("alpha_texture"));
     }
     DrawPass(*mask_shader_, quad_, target_texture);
-    mask_shader_->Disable();
   }
 
   Shader& blur = *blur_shader_;
   blur.SetUniform("width", static_cast<float>(size.width));
   blur.SetUniform("height", static_cast<float>(size.height));
-  blur.Enable();
+  const auto in_use = blur.ScopedEnable();
   const int unit = blur.GetTextureUnit("input_texture");
   {
     Texture& input = use_alpha_mask_ ? target_texture : source_texture;
@@ -217,7 +216,6 @@ void TextureBlur::Blur(Texture& source_texture, Texture& target_texture, Texture
     blur.SetUniform("normalize", use_alpha_mask_);
     DrawPass(blur, quad_, target_texture);
   }
-  blur.Disable();
   glBindFramebuffer(GL_FRAMEBUFFER, 0);
 }
 
@@ -235,12 +233,11 @@ void TextureBlender::Blend(Texture& foreground_texture, Texture& background_text
   target_texture.Resize(foreground_texture.size());
   ViewportGuard viewport(foreground_texture.size());
   glBindFramebuffer(GL_FRAMEBUFFER, framebuffer_);
-  shader_.Enable();
+  const auto in_use = shader_.ScopedEnable();
   auto foreground = foreground_texture.ScopedBind(shader_.GetTextureUnit("foreground_texture"));
   auto background = background_texture.ScopedBind(shader_.GetTextureUnit("background_texture"));
   auto alpha = alpha_texture.ScopedBind(shader_.GetTextureUnit("alpha_texture"));
   DrawPass(shader_, quad_, target_texture);
-  shader_.Disable();
   glBindFramebuffer(GL_FRAMEBUFFER, 0);
 }
 

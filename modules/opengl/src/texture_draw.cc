@@ -71,22 +71,20 @@ Rectangle TextureDraw::Placement(Size texture_size, Size target, int fit_mode) {
 }
 
 void TextureDraw::Draw(const Texture& texture, Size target, int fit_mode, int flip_flags) {
-  shader_.Enable();
+  const auto in_use = shader_.ScopedEnable();
   auto bound = texture.ScopedBind(shader_.GetTextureUnit("input_texture"));
   const Rectangle placement = Placement(texture.size(), target, fit_mode);
   DrawQuad(placement.width, placement.height, flip_flags, placement.x, placement.y,
            texture.channels() == 1);
-  shader_.Disable();
 }
 
 void TextureDraw::Draw(GLuint texture, Rectangle placement, int flip_flags) {
-  shader_.Enable();
+  const auto in_use = shader_.ScopedEnable();
   glActiveTexture(GL_TEXTURE0);
   glBindTexture(GL_TEXTURE_2D, texture);
   glProgramUniform1i(shader_.program(), shader_.GetLocation("input_texture"), 0);
   DrawQuad(placement.width, placement.height, flip_flags, placement.x, placement.y, false);
   glBindTexture(GL_TEXTURE_2D, 0);
-  shader_.Disable();
 }
 
 void TextureDraw::Draw(const Texture& texture, Rectangle placement, int flip_flags) {

@@ -33,19 +33,20 @@ Texture Depth(Size size, const std::function<uint16_t(int, int)>& value) {
   return Texture(image);
 }
 
-// A colour camera looking slightly down and to the side, with unequal focal lengths and an
-// off-centre principal point: a transposed or un-inverted matrix shows.
-Calibration TurnedCamera(Size size) {
+// A camera looking slightly down and to the side, with unequal focal lengths and an
+// off-centre principal point: a transposed or un-inverted matrix shows. `turn` scales the angles
+// and the shift.
+Calibration TurnedCamera(Size size, float turn = 1) {
   Calibration calibration = Camera(size, 0.025f, 0.9f);
   calibration.K[4] *= 1.02f;
   calibration.K[2] += 7;
   calibration.K[5] -= 5;
-  const Eigen::Matrix3f rotation = (Eigen::AngleAxisf(0.05f, Eigen::Vector3f::UnitY()) *
-                                    Eigen::AngleAxisf(-0.03f, Eigen::Vector3f::UnitX()) *
-                                    Eigen::AngleAxisf(0.01f, Eigen::Vector3f::UnitZ()))
+  const Eigen::Matrix3f rotation = (Eigen::AngleAxisf(0.05f * turn, Eigen::Vector3f::UnitY()) *
+                                    Eigen::AngleAxisf(-0.03f * turn, Eigen::Vector3f::UnitX()) *
+                                    Eigen::AngleAxisf(0.01f * turn, Eigen::Vector3f::UnitZ()))
                                        .toRotationMatrix();
   for (int i = 0; i < 9; ++i) calibration.R[i] = rotation(i / 3, i % 3);
-  calibration.T = {0.025f, 0.004f, -0.003f};
+  calibration.T = {0.025f * turn, 0.004f * turn, -0.003f * turn};
   return calibration;
 }
 
@@ -215,11 +216,14 @@ TEST_F(DepthProjectionTest, AgreesWithTheReferenceOnConstructedScenes) {
 
 TEST_F(DepthProjectionTest, AgreesWithTheReferenceOnAPersonSeenByATurnedCamera) {
   const Size source_size{640, 480}, target_size{1280, 720};
-  const Calibration source_camera = Camera(source_size, 0, 0.9f);
   const Calibration target_camera = TurnedCamera(target_size);
   Texture target(Image::Format::kGray16);
   target.Resize(target_size);
   for (int variant = 0; variant < 2; ++variant) {
+    // The second time the depth camera is turned and shifted too, less far: its rotation,
+    // translation and off-centre intrinsics count as well.
+    const Calibration source_camera =
+        variant == 0 ? Camera(source_size, 0, 0.9f) : TurnedCamera(source_size, 0.6f);
     const std::vector<uint16_t> depth = test::PersonScene(source_size, variant);
     Image image(source_size, Image::Format::kGray16);
     std::memcpy(image.data.get(), depth.data(), depth.size() * 2);

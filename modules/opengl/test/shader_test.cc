@@ -3,6 +3,8 @@
 #include <glbinding/gl/gl.h>
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "gl_test.h"
 #include "utils/utils.h"
 
@@ -66,15 +68,17 @@ TEST(ShaderTest, EnableAndDisable) {
   Shader first(kTwoSamplers, kPassThroughVertexShader, "");
   Shader second(kTwoSamplers, kPassThroughVertexShader, "");
   test::LogCapture log;
-  first.Enable();
-  EXPECT_EQ(log.Count("WARNING Overwriting enabled shader..."), 0);
-  second.Enable();
-  EXPECT_EQ(log.Count("WARNING Overwriting enabled shader..."), 1);
-  first.Disable();
   GLint current = 0;
-  glGetIntegerv(GL_CURRENT_PROGRAM, &current);
-  EXPECT_EQ(current, GLint(second.program()));
-  second.Disable();
+  {
+    std::optional<ShaderInterface::Disabler> first_in_use(first.ScopedEnable());
+    EXPECT_EQ(log.Count("WARNING Overwriting enabled shader..."), 0);
+    const auto second_in_use = second.ScopedEnable();
+    EXPECT_EQ(log.Count("WARNING Overwriting enabled shader..."), 1);
+    // The first pass ends while the second one draws: the second keeps its program.
+    first_in_use.reset();
+    glGetIntegerv(GL_CURRENT_PROGRAM, &current);
+    EXPECT_EQ(current, GLint(second.program()));
+  }
   glGetIntegerv(GL_CURRENT_PROGRAM, &current);
   EXPECT_EQ(current, 0);
 }

@@ -42,11 +42,13 @@ void OpenGLContext::CreateContext() {
   VANTISOL_CHECK(context_->isValid());
 }
 
-void OpenGLContext::SetContext() {
+bool OpenGLContext::SetContext() {
   VANTISOL_CHECK(context_) << "Context needs to be created before setting";
-  if (!context_) return;
+  if (!context_) return false;
   VANTISOL_CHECK(context_->makeCurrent(surface_.get()));
-  if (gl_initialized_) return;
+  // Without a current context the entry points and the card's name cannot be read.
+  if (QOpenGLContext::currentContext() != context_.get()) return false;
+  if (gl_initialized_) return true;
   InitializeOpenGl(false);
   gl_initialized_ = true;
   QOpenGLFunctions* functions = context_->functions();
@@ -56,7 +58,7 @@ void OpenGLContext::SetContext() {
   };
   LOG(INFO) << "Graphics card info: " << text(GL_VENDOR) << ": " << text(GL_RENDERER) << " ("
             << text(GL_VERSION) << ")";
-  if (!debug_) return;
+  if (!debug_) return true;
   VANTISOL_CHECK(context_->hasExtension(QByteArrayLiteral("GL_KHR_debug")));
   logger_ = std::make_unique<QOpenGLDebugLogger>();
   VANTISOL_CHECK(logger_->initialize());
@@ -66,6 +68,7 @@ void OpenGLContext::SetContext() {
                         static_cast<int>(message.type()));
       });
   logger_->startLogging(QOpenGLDebugLogger::SynchronousLogging);
+  return true;
 }
 
 void OpenGLContext::SetSharedContext() {

@@ -248,6 +248,21 @@ TEST(FrameProcessingTest, OwnSegmentationFollowsTheThreshold) {
   EXPECT_GT(far.white_in_person, far.person_pixels * 97 / 100);
 }
 
+// Every pass of the own segmentation, blur and replacement ends with no program in use, so the
+// next one takes over silently.
+TEST(FrameProcessingTest, OwnSegmentationLeavesNoProgramInUseForTheNextFrame) {
+  for (const int mode : {1, 2}) {
+    PipelineRig rig;
+    rig.pipeline->SetColorCorrection(false);
+    rig.pipeline->SetPersonify(false);
+    rig.pipeline->SetBackgroundMode(mode);
+    rig.Process(First().frame);
+    test::LogCapture log;
+    for (int frame = 0; frame < 3; ++frame) rig.Process(First().frame);
+    EXPECT_EQ(log.Count("WARNING Overwriting enabled shader..."), 0) << "mode " << mode;
+  }
+}
+
 // The filter's formula on the CPU at one pixel.
 std::array<float, 3> Bilateral(const Image& image, int x, int y) {
   const auto intensity = [&](int px, int py) {

@@ -5,6 +5,7 @@
 #include <Eigen/Core>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vantisol {
@@ -13,6 +14,22 @@ namespace vantisol {
 // first use (1, 2, 3, ...; unit 0 is never handed out).
 class ShaderInterface {
  public:
+  // Stops using the program when the pass ends (unless a pass inside it already took over).
+  class Disabler {
+   public:
+    Disabler(Disabler&& other) noexcept : shader_(std::exchange(other.shader_, nullptr)) {}
+    Disabler& operator=(Disabler&&) = delete;
+    Disabler(const Disabler&) = delete;
+    Disabler& operator=(const Disabler&) = delete;
+    ~Disabler();
+
+   private:
+    friend class ShaderInterface;
+    explicit Disabler(const ShaderInterface* shader) : shader_(shader) {}
+
+    const ShaderInterface* shader_;
+  };
+
   virtual ~ShaderInterface();
   ShaderInterface(const ShaderInterface&) = delete;
   ShaderInterface& operator=(const ShaderInterface&) = delete;
@@ -20,8 +37,9 @@ class ShaderInterface {
   static void AttachShader(gl::GLuint shader, gl::GLuint program, const std::string& source);
   static void LinkProgram(gl::GLuint program);
 
-  void Enable() const;
-  void Disable() const;
+  // The only way to use the program: a pass keeps the guard while it draws, so no pass leaves its
+  // program in use for the next one.
+  [[nodiscard]] Disabler ScopedEnable() const;
 
   int GetLocation(const std::string& name) const;
   void SetUniform(const std::string& name, const Eigen::Vector3f& value) const;
@@ -43,6 +61,10 @@ class ShaderInterface {
 
   gl::GLuint program_ = 0;
   std::map<std::string, int> texture_units_;
+
+ private:
+  void Enable() const;
+  void Disable() const;
 };
 
 }  // namespace vantisol

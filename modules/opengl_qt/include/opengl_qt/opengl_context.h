@@ -24,7 +24,9 @@ class OpenGLContext {
   // Takes the calling thread's current context as share context; before CreateContext.
   virtual void SetSharedContext();
   void CreateContext();
-  void SetContext();
+  // False when the context is missing, invalid (no display, no OpenGL) or cannot be made current;
+  // nothing is initialised then, and the caller must not draw.
+  bool SetContext();
 
   QOpenGLContext* context() const { return context_.get(); }
   QOffscreenSurface* surface() const { return surface_.get(); }
