@@ -134,8 +134,9 @@ void VantisolPipeline::ThreadLoop() {
 
 void VantisolPipeline::BuildResources() {
   std::lock_guard<TicketLock> lock(mutex_);
-  if (!UsableRenderContext(context_)) throw std::runtime_error(kNoContextMessage);
-  context_.SetContext();
+  if (!UsableRenderContext(context_) || !context_.SetContext()) {
+    throw std::runtime_error(kNoContextMessage);
+  }
   ApplySettings();
   gpu_resources_.reset();
   gpu_resources_ = std::make_unique<GpuResources>();
