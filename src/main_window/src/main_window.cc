@@ -26,6 +26,7 @@
 #include "opengl_qt/texture_render_widget.h"
 #include "plugin_interface/plugin_interface.h"
 #include "update_check/update_check.h"
+#include "utils/unrecorded_accesses.h"
 #include "vantisol_pipeline/vantisol_pipeline.h"
 #include "watermark_renderer/watermark_renderer.h"
 #include "widgets/letterbox_layout.h"
@@ -144,7 +145,12 @@ void MainWindow::OnFrame(std::shared_ptr<LockedTexture> texture, LatencyCalculat
   latency.Checkpoint("Draw Watermark");
   watermark_renderer_->Render(texture);
   latency.Checkpoint("Emit Qt");
-  emit ImageUpdated(texture);
+  {
+    // Qt copies the pointer into its queued event and hands the event to the GUI thread under a
+    // lock of its own, which the thread sanitizer cannot see.
+    UnrecordedAccesses copy_for_qt;
+    emit ImageUpdated(texture);
+  }
   latency.Checkpoint("Plugin Process");
   if (plugin_interface_) plugin_interface_->Process(texture, latency);
 }
