@@ -7,9 +7,9 @@ extern "C" void AnnotateIgnoreWritesEnd(const char* file, int line);
 
 namespace vantisol {
 
-// While it lives, the thread sanitizer records none of the calling thread's memory accesses; its
-// atomics and locks still order the threads. For a copy that an uninstrumented library makes and
-// hands to another thread under a lock of its own, which the sanitizer cannot see (Qt's queued
+// While it lives, the thread sanitizer records none of the calling thread's plain memory writes;
+// its atomics and locks still order the threads. For a copy that an uninstrumented library makes
+// and hands to another thread under a lock of its own, which the sanitizer cannot see (Qt's queued
 // signal arguments): the receiving thread's use of the copy is then not taken for a race. Does
 // nothing in other builds.
 class UnrecordedAccesses {
