@@ -393,7 +393,8 @@ int Run(int argc, char** argv) {
 
   // Without a display Qt would end the process, and without a context nothing can be drawn.
   const std::string needs =
-      "pipeline_run needs an X display with OpenGL 4.3 (Xvfb will do: xvfb-run -a -s \"-screen 0 "
+      "pipeline_run needs an X display with OpenGL 4.3 (Xvfb will do: xvfb-run -a -s \"-noreset "
+      "-screen 0 "
       "1280x1024x24\" pipeline_run ...)";
   if (MissingXDisplay()) {
     std::cout << "error: no X display could be opened; " << needs << std::endl;

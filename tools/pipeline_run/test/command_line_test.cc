@@ -22,7 +22,8 @@ struct CommandCase {
 
 TEST(PipelineRunCommandLineTest, AnswersWithoutADisplay) {
   const std::string needs =
-      "; pipeline_run needs an X display with OpenGL 4.3 (Xvfb will do: xvfb-run -a -s \"-screen "
+      "; pipeline_run needs an X display with OpenGL 4.3 (Xvfb will do: xvfb-run -a -s \"-noreset "
+      "-screen "
       "0 1280x1024x24\" pipeline_run ...)";
   const std::string help = "  --frames N            output frames to run (300)";
   const std::vector<std::string> xcb = {"QT_QPA_PLATFORM=xcb"};
