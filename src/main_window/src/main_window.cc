@@ -2,6 +2,7 @@
 
 #include <easylogging++.h>
 
+#include <QAbstractSlider>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -16,12 +17,14 @@
 #include <QSurfaceFormat>
 #include <QTimer>
 #include <QVariantMap>
+#include <algorithm>
 #include <stdexcept>
 #include <typeinfo>
 
 #include "main_window/advanced_settings_widget.h"
 #include "main_window/calib_widget.h"
 #include "main_window/gl_version.h"
+#include "main_window/settings_writer.h"
 #include "main_window/stored_settings.h"
 #include "opengl_qt/texture_render_widget.h"
 #include "plugin_interface/plugin_interface.h"
@@ -58,6 +61,16 @@ QString FatalText(const QString& message) {
              "<br><br>%1.<br><br>Please have a look at our <a href=\"%2\"><span "
              "style=\"color:#00aeef; font-weight:bold;\">support page</span></a> for help.</p>")
       .arg(message, QString::fromLatin1(kHelpPage));
+}
+
+// A stored amount as `slider` shows it: a value outside the slider's range is limited to it, with a
+// warning that names `key`, so that the pipeline never gets more than the user can set.
+int LimitToSlider(int stored, const QAbstractSlider& slider, const char* key) {
+  const int limited = std::clamp(stored, slider.minimum(), slider.maximum());
+  if (limited != stored) {
+    LOG(WARNING) << "Stored " << key << " " << stored << " limited to " << limited;
+  }
+  return limited;
 }
 
 }  // namespace

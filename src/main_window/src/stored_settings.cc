@@ -1,30 +1,9 @@
 #include "main_window/stored_settings.h"
 
-#include <easylogging++.h>
-
-#include <QAbstractSlider>
-#include <QFile>
-#include <QSaveFile>
 #include <QSettings>
 #include <QVariant>
-#include <algorithm>
 
 namespace vantisol {
-
-namespace {
-
-// Why `file` cannot be written, in the operating system's words: the store opens the file itself
-// when it exists and writes a new one beside it, and trials of both fail for the same reason.
-QString WriteFailureReason(const QString& file) {
-  QFile existing(file);
-  if (existing.exists() && !existing.open(QIODevice::ReadWrite)) return existing.errorString();
-  QSaveFile trial(file);
-  if (!trial.open(QIODevice::WriteOnly)) return trial.errorString();
-  trial.cancelWriting();
-  return "access error";
-}
-
-}  // namespace
 
 StoredSettings ReadStoredSettings(const QSettings& store, const QString& default_background) {
   StoredSettings read;
@@ -51,27 +30,6 @@ StoredSettings ReadStoredSettings(const QSettings& store, const QString& default
   read.face_template_scale_height =
       amount("face_template_scale_height", read.face_template_scale_height);
   return read;
-}
-
-int LimitToSlider(int stored, const QAbstractSlider& slider, const char* key) {
-  const int limited = std::clamp(stored, slider.minimum(), slider.maximum());
-  if (limited != stored) {
-    LOG(WARNING) << "Stored " << key << " " << stored << " limited to " << limited;
-  }
-  return limited;
-}
-
-void SettingsWriter::Write(const QString& key, const QVariant& value) {
-  QSettings store;
-  store.setValue(key, value);
-  store.sync();
-  if (store.status() != QSettings::AccessError || failure_reported_) return;
-  failure_reported_ = true;
-  const QString file = store.fileName();
-  const QString reason = WriteFailureReason(file);
-  LOG(WARNING) << "Settings cannot be written to " << file.toStdString() << ": "
-               << reason.toStdString();
-  emit WriteFailed(file, reason);
 }
 
 }  // namespace vantisol

@@ -1,11 +1,8 @@
 #pragma once
 
-#include <QObject>
 #include <QString>
 
-class QAbstractSlider;
 class QSettings;
-class QVariant;
 
 namespace vantisol {
 
@@ -30,26 +27,5 @@ struct StoredSettings {
 };
 
 StoredSettings ReadStoredSettings(const QSettings& store, const QString& default_background);
-
-// A stored amount as `slider` shows it: a value outside the slider's range is limited to it, with a
-// warning that names `key`, so that the pipeline never gets more than the user can set.
-int LimitToSlider(int stored, const QAbstractSlider& slider, const char* key);
-
-// Writes the window's choices to the per-user store, opened afresh for each write. The first write
-// that does not reach the file is logged with the file and the reason and announced through
-// `WriteFailed`; later ones are silent, so one writer that lives as long as the program tells the
-// user once.
-class SettingsWriter : public QObject {
-  Q_OBJECT
-
- public:
-  void Write(const QString& key, const QVariant& value);
-
- signals:
-  void WriteFailed(QString file, QString reason);
-
- private:
-  bool failure_reported_ = false;
-};
 
 }  // namespace vantisol
