@@ -12,15 +12,20 @@ function(vantisol_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra)
 endfunction()
 
-# vantisol_test(<name> SOURCES ... DEPS ... [OWN_MAIN] [TIMEOUT <seconds>]): a GoogleTest binary
-# registered with ctest. Each of its tests gets TIMEOUT seconds (60 unless the binary asks for more,
-# times the build's VANTISOL_TIME_SCALE), so that a hang is reported within a minute. The test code
-# sees the scale as the macro VANTISOL_TIME_SCALE (watchdog.h scales its limits by it).
+# vantisol_test(<name> SOURCES ... DEPS ... [OWN_MAIN] [TIMEOUT <seconds>] [COST <n>]): a GoogleTest
+# binary registered with ctest. Each of its tests gets TIMEOUT seconds (60 unless the binary asks
+# for more, times the build's VANTISOL_TIME_SCALE), so that a hang is reported within a minute. The
+# test code sees the scale as the macro VANTISOL_TIME_SCALE (watchdog.h scales its limits by it).
+# A binary with a COST has its tests started before those with less under ctest -j, so that its
+# long ones do not finish alone at the end of a fresh tree's first run.
 function(vantisol_test name)
   if(NOT VANTISOL_BUILD_TESTS)
     return()
   endif()
-  cmake_parse_arguments(ARG "OWN_MAIN" "TIMEOUT" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "OWN_MAIN" "TIMEOUT;COST" "SOURCES;DEPS" ${ARGN})
+  if(NOT ARG_COST)
+    set(ARG_COST 0)
+  endif()
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 60)
   endif()
@@ -44,7 +49,7 @@ function(vantisol_test name)
   endif()
   # Discovery runs under ctest (and so under Xvfb): some test binaries need a display to start.
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                       PROPERTIES TIMEOUT ${ARG_TIMEOUT})
+                       PROPERTIES TIMEOUT ${ARG_TIMEOUT} COST ${ARG_COST})
 endfunction()
 
 # vantisol_time_scale(<target>): the target's code sees the build's VANTISOL_TIME_SCALE (how many
