@@ -96,11 +96,6 @@ struct Options {
   std::vector<std::function<void(VantisolPipeline&)>> settings;
 };
 
-// The ranges of the options' numbers: the program's own where it has one.
-constexpr int kLargest = std::numeric_limits<int>::max();
-constexpr int kMaxSide = 8192;
-constexpr int kWeek = 7 * 24 * 3600;
-
 // Reads the options; the pipeline settings among them are kept for later, so that reading them
 // needs neither a display nor a pipeline. False after --help.
 bool Parse(int argc, char** argv, Options* options) {
@@ -115,13 +110,13 @@ bool Parse(int argc, char** argv, Options* options) {
       options->settings.push_back(std::move(setting));
     };
     if (a == "--frames")
-      options->frames = number(1, kLargest);
+      options->frames = number(1, kLargestOption);
     else if (a == "--size")
-      options->size = SizeOption(a, next(), 1, kMaxSide);
+      options->size = SizeOption(a, next(), 1, kLargestPictureSide);
     else if (a == "--scenario")
       options->scenario = next();
     else if (a == "--png-every")
-      options->png_every = number(0, kLargest);
+      options->png_every = number(0, kLargestOption);
     else if (a == "--out")
       options->out = next();
     else if (a == "--log")
@@ -129,9 +124,9 @@ bool Parse(int argc, char** argv, Options* options) {
     else if (a == "--client")
       options->client = true;
     else if (a == "--seconds")
-      options->seconds = number(0, kWeek);
+      options->seconds = number(0, kWeekInSeconds);
     else if (a == "--cycle-effects")
-      options->cycle_effects = number(0, kWeek);
+      options->cycle_effects = number(0, kWeekInSeconds);
     else if (a == "--monitor")
       options->monitor = true;
     else if (a == "--mode")
@@ -393,9 +388,8 @@ int Run(int argc, char** argv) {
 
   // Without a display Qt would end the process, and without a context nothing can be drawn.
   const std::string needs =
-      "pipeline_run needs an X display with OpenGL 4.3 (Xvfb will do: xvfb-run -a -s \"-noreset "
-      "-screen 0 "
-      "1280x1024x24\" pipeline_run ...)";
+      "pipeline_run needs an X display with OpenGL 4.3 (Xvfb will do: "
+      "xvfb-run -a -s \"-noreset -screen 0 1280x1024x24\" pipeline_run ...)";
   if (MissingXDisplay()) {
     std::cout << "error: no X display could be opened; " << needs << std::endl;
     return 2;
@@ -564,9 +558,10 @@ int main(int argc, char** argv) {
     el::Loggers::reconfigureAllLoggers(el::ConfigurationType::ToFile, "false");
     namespace tools = vantisol::tools;
     try {
-      const vantisol::Size size =
-          vantisol::SizeOption(argv[1], std::string(argv[2]) + "x" + argv[3], 1, tools::kMaxSide);
-      const int png_every = vantisol::WholeNumberOption(argv[1], argv[4], 0, tools::kLargest);
+      const vantisol::Size size = vantisol::SizeOption(
+          argv[1], std::string(argv[2]) + "x" + argv[3], 1, vantisol::kLargestPictureSide);
+      const int png_every =
+          vantisol::WholeNumberOption(argv[1], argv[4], 0, vantisol::kLargestOption);
       return tools::RunChannelClient(size.width, size.height, png_every, argv[5]);
     } catch (const std::invalid_argument& error) {
       std::cout << "error: " << error.what() << std::endl;

@@ -20,7 +20,6 @@
 #include <cstring>
 #include <deque>
 #include <fstream>
-#include <limits>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -29,16 +28,13 @@
 #include "utils/command_line.h"
 #include "utils/path.h"
 #include "utils/process.h"
+#include "utils/shared_memory_image.h"
 #include "vantisol_client/vantisol_client.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The ranges of the options' numbers.
-constexpr int kLargest = std::numeric_limits<int>::max();
-constexpr int kMaxSide = 8192;
-constexpr double kWeek = 7 * 24 * 3600;
 // Samples held in memory at once: over half a minute's worth.
 constexpr int kMostRecent = 1000;
 
@@ -116,7 +112,7 @@ void ReportRefusal(const vantisol::VantisolClient& client, const vantisol::path&
   using StartFailure = vantisol::VantisolClient::StartFailure;
   const std::string& refusal = client.channel_refusal();
   if (client.start_failure() == StartFailure::kChannel) {
-    const bool in_use = refusal == "Already a client running!";
+    const bool in_use = refusal == vantisol::kClientRunning;
     std::fprintf(stderr, "vcam_client: could not start the stream: %s (%s)\n",
                  in_use ? "another application is using the camera"
                         : "the frame channel could not be opened",
@@ -146,11 +142,11 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stdout);
         return 0;
       } else if (arg == "--size" && value) {
-        size = vantisol::SizeOption(arg, argv[++i], 1, kMaxSide);
+        size = vantisol::SizeOption(arg, argv[++i], 1, vantisol::kLargestPictureSide);
       } else if (arg == "--seconds" && value) {
-        seconds = vantisol::NumberOption(arg, argv[++i], 0, kWeek);
+        seconds = vantisol::NumberOption(arg, argv[++i], 0, vantisol::kWeekInSeconds);
       } else if (arg == "--every" && value) {
-        every = vantisol::WholeNumberOption(arg, argv[++i], 0, kLargest);
+        every = vantisol::WholeNumberOption(arg, argv[++i], 0, vantisol::kLargestOption);
       } else if (arg == "--recent" && value) {
         keep_recent =
             static_cast<size_t>(vantisol::WholeNumberOption(arg, argv[++i], 0, kMostRecent));

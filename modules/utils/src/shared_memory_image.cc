@@ -59,7 +59,7 @@ SharedMemoryImage::SharedMemoryImage(bool is_client)
   if (is_client_) {
     // A byte left set without a live holder of the claim is a client that died registered.
     auto guard = std::make_unique<utils::InstanceGuard>(kClientClaim);
-    if (!guard->held()) Fail("Already a client running!");
+    if (!guard->held()) Fail(kClientRunning);
     if (header->client_registered > 0) LOG(WARNING) << "Client seems to have crashed before...";
     header->client_registered = 1;
     client_guard_ = std::move(guard);
