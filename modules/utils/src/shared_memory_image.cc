@@ -1,5 +1,6 @@
 #include "utils/shared_memory_image.h"
 
+#include <chrono>
 #include <cstring>
 #include <stdexcept>
 #include <string>
@@ -14,6 +15,9 @@ namespace {
 
 // The live client's claim; it is made and given up only under the header lock.
 constexpr char kClientClaim[] = "Client";
+
+// Longer than any client polls: a byte clear for this long was given up, not about to come back.
+constexpr std::chrono::seconds kUnclaimedForget{5};
 
 [[noreturn]] void Fail(const std::string& text) {
   LOG(ERROR) << text;
@@ -91,14 +95,34 @@ SharedMemoryImage::~SharedMemoryImage() {
 SharedMemoryImage::LockedImage SharedMemoryImage::Lock() {
   std::shared_ptr<Header> header = LockHeader(&header_);
   if (header == nullptr) Fail("Could not lock the shared image header!");
-  return LockedImage(std::move(header), &data_);
+  return LockedImage(std::move(header), &data_, &unclaimed_);
 }
 
-SharedMemoryImage::LockedImage::LockedImage(std::shared_ptr<Header> header, SharedMemory* data)
-    : header_(std::move(header)), data_(data) {}
+bool SharedMemoryImage::UnclaimedClientLog::Seen(Byte byte) {
+  if (byte == Byte::kClaimed) {
+    warned_ = false;
+  } else if (byte == Byte::kUnclaimed) {
+    clear_since_.reset();
+    if (warned_) return false;
+    warned_ = true;
+    return true;
+  } else if (warned_) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!clear_since_) clear_since_ = now;
+    if (now - *clear_since_ >= kUnclaimedForget) warned_ = false;
+  }
+  return false;
+}
+
+SharedMemoryImage::LockedImage::LockedImage(std::shared_ptr<Header> header, SharedMemory* data,
+                                            UnclaimedClientLog* unclaimed)
+    : header_(std::move(header)), data_(data), unclaimed_(unclaimed) {}
 
 SharedMemoryImage::LockedImage::LockedImage(LockedImage&& other) noexcept
-    : header_(std::move(other.header_)), data_(other.data_), data_locked_(other.data_locked_) {
+    : header_(std::move(other.header_)),
+      data_(other.data_),
+      unclaimed_(other.unclaimed_),
+      data_locked_(other.data_locked_) {
   other.data_locked_ = false;
 }
 
@@ -116,10 +140,17 @@ unsigned SharedMemoryImage::LockedImage::Bytes() const {
 }
 
 bool SharedMemoryImage::LockedImage::ClientAlive() {
-  if (!client_registered()) return false;
+  using Byte = UnclaimedClientLog::Byte;
+  if (!client_registered()) {
+    unclaimed_->Seen(Byte::kClear);
+    return false;
+  }
   // Asked under the header lock, where no client is taking or giving up its claim.
-  if (utils::InstanceGuard::IsHeld(kClientClaim)) return true;
-  LOG(WARNING) << "Client seems to have crashed before...";
+  if (utils::InstanceGuard::IsHeld(kClientClaim)) {
+    unclaimed_->Seen(Byte::kClaimed);
+    return true;
+  }
+  if (unclaimed_->Seen(Byte::kUnclaimed)) LOG(WARNING) << "Client seems to have crashed before...";
   header_->client_registered = 0;
   return false;
 }

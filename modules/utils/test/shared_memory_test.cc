@@ -235,6 +235,32 @@ TEST_F(ChannelTest, ClientIsRefusedOnlyWhileAnotherLiveClientHoldsTheChannel) {
   EXPECT_EQ(server.Finish(), 0);
 }
 
+// A client that sets its byte again after each drop but never takes the claim (here this process)
+// is dropped at every frame of the server, with one warning for it until a claimed client is seen.
+TEST_F(ChannelTest, ClientWithoutTheClaimIsDroppedAtEveryFrameWithOneWarning) {
+  const std::string warning = "WARNING Client seems to have crashed before...\n";
+  ChildProcess server(Probe({"server"}));
+  ASSERT_TRUE(server.WaitFor("ready")) << server.output();
+  SharedMemory header(kHeaderKey);
+  ASSERT_TRUE(header.Attach());
+  for (const size_t warnings : {1u, 2u}) {
+    for (int frame = 0; frame < 30; ++frame) {
+      header.Lock();
+      static_cast<SharedMemoryImage::Header*>(header.data())->client_registered = 1;
+      header.Unlock();
+      server.Send("client");
+      ASSERT_TRUE(server.WaitFor("client 0")) << server.output();
+    }
+    EXPECT_EQ(Count(server.output(), warning), warnings) << server.output();
+    ChildProcess claimed(Probe({"client", "64", "48"}));
+    ASSERT_TRUE(claimed.WaitFor("ready")) << claimed.output();
+    server.Send("client");
+    ASSERT_TRUE(server.WaitFor("client 1")) << server.output();
+    EXPECT_EQ(claimed.Finish(), 0);
+  }
+  EXPECT_EQ(server.Finish(), 0);
+}
+
 // The virtual camera makes and drops a client at every stream start and stop in one host process:
 // the claim must end with the object, and a second graph of the same application must be refused.
 TEST_F(ChannelTest, ClientClaimEndsWithTheObjectNotWithTheProcess) {

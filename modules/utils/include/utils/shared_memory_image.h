@@ -1,7 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "utils/shared_memory.h"
 #include "utils/single_instance_application.h"
@@ -14,6 +16,8 @@ constexpr char kClientRunning[] = "Already a client running!";
 // The frame channel between the program (server) and the virtual camera (client): a 12-byte
 // header block and a data block of width x height x 3 bytes, each with its named mutex.
 class SharedMemoryImage {
+  class UnclaimedClientLog;
+
  public:
   struct Header {
     int32_t width;
@@ -28,7 +32,7 @@ class SharedMemoryImage {
   // Access to the channel under the header lock (and, once taken, the data block's lock).
   class LockedImage {
    public:
-    LockedImage(std::shared_ptr<Header> header, SharedMemory* data);
+    LockedImage(std::shared_ptr<Header> header, SharedMemory* data, UnclaimedClientLog* unclaimed);
     ~LockedImage();
     LockedImage(LockedImage&& other) noexcept;
     LockedImage(const LockedImage&) = delete;
@@ -44,7 +48,8 @@ class SharedMemoryImage {
     unsigned Bytes() const;
 
     // Server: whether a live client holds the channel. A set byte that no live process's client
-    // claim backs is a client that died registered: the byte is cleared here.
+    // claim backs is a client that died registered, or one that never took the claim: the byte
+    // is cleared here, with a warning once per such client.
     bool ClientAlive();
 
     // Client: asks for this picture size and zero-fills the data block of that size; no picture
@@ -62,6 +67,7 @@ class SharedMemoryImage {
    private:
     std::shared_ptr<Header> header_;
     SharedMemory* data_;
+    UnclaimedClientLog* unclaimed_;
     bool data_locked_ = false;
   };
 
@@ -76,11 +82,26 @@ class SharedMemoryImage {
   LockedImage Lock();
 
  private:
+  // Server: tells whether dropping a byte that no claim backs is news. A client that never takes
+  // the claim sets its byte again after each drop; it stays the same client until a claimed one is
+  // seen or the byte stays clear for a few seconds. Used under the header lock only.
+  class UnclaimedClientLog {
+   public:
+    enum class Byte { kClear, kClaimed, kUnclaimed };
+    // True when the byte is unclaimed and its drop is to be logged.
+    bool Seen(Byte byte);
+
+   private:
+    bool warned_ = false;
+    std::optional<std::chrono::steady_clock::time_point> clear_since_;
+  };
+
   SharedMemory header_;
   SharedMemory data_;
   bool is_client_;
   // The client's claim among live processes while it is registered.
   std::unique_ptr<utils::InstanceGuard> client_guard_;
+  UnclaimedClientLog unclaimed_;
 };
 
 }  // namespace vantisol
