@@ -1,12 +1,16 @@
 #include "main_window/advanced_settings_widget.h"
 
 #include <QButtonGroup>
+#include <QScreen>
+#include <QShowEvent>
+#include <QWindow>
 
 #include "algorithms/renderer.h"
 #include "camera/camera.h"
 #include "face_tracking/face_tracker.h"
 #include "opengl/image_filters.h"
 #include "vantisol_pipeline/vantisol_pipeline.h"
+#include "widgets/scroll_panel_size.h"
 
 namespace vantisol {
 namespace {
@@ -39,6 +43,16 @@ void AdvancedSettingsWidget::SetSize(QSize size) {
   if (index >= 0 && index != resolutions_combo_box->currentIndex()) {
     resolutions_combo_box->setCurrentIndex(index);
   }
+}
+
+void AdvancedSettingsWidget::showEvent(QShowEvent* event) {
+  // Fitted at every opening, as the screen may have changed; only now do the groups' size hints
+  // follow their texts.
+  if (!event->spontaneous()) {
+    resize(ScrollPanelSize(*scroll_area, screen()->availableGeometry(),
+                           windowHandle()->frameMargins()));
+  }
+  QWidget::showEvent(event);
 }
 
 void AdvancedSettingsWidget::Init() {
