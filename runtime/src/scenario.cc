@@ -2,6 +2,8 @@
 
 #include <rapidjson/document.h>
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <limits>
 #include <sstream>
@@ -14,13 +16,13 @@ namespace pxcsim {
 Scenario Scenario::Load(const std::string& file, std::string* error) {
   std::ifstream in(file);
   if (!in) {
-    *error = "cannot open " + file;
+    *error = "cannot open the scenario " + file + ": " + std::strerror(errno);
     return Scenario{};
   }
   std::stringstream text;
   text << in.rdbuf();
   Scenario s = Parse(text.str(), error);
-  if (!error->empty()) *error += " in " + file;
+  if (!error->empty()) *error += " in the scenario " + file;
   return s;
 }
 

@@ -389,19 +389,34 @@ SenseManager::~SenseManager() {
   session_->Release();
 }
 
+// The factory's words for its last refusal on this thread, kept the way dlerror keeps the loader's:
+// the factory's signature has room for a status only.
+std::string& LastError() {
+  thread_local std::string text;
+  return text;
+}
+
 }  // namespace
 }  // namespace pxcsim
 
 extern "C" __attribute__((visibility("default"))) pxcStatus PXCSession_CreateExt(
     int32_t sdk_major, int32_t, int32_t, int32_t, int32_t, int32_t, PXCSession** session) {
+  std::string& error = pxcsim::LastError();
+  error.clear();
   if (!session) return PXC_STATUS_PARAM_UNSUPPORTED;
   *session = nullptr;
   if (sdk_major < 8) return PXC_STATUS_FEATURE_UNSUPPORTED;
   pxcsim::Scenario scenario;
+  // A scenario that was asked for and cannot be used is no camera: the default scene would pass
+  // for it.
   if (const char* file = std::getenv("VANTISOL_CAMERA_SCENARIO"); file && *file) {
-    std::string error;
     scenario = pxcsim::Scenario::Load(file, &error);
+    if (!error.empty()) return PXC_STATUS_FILE_READ_FAILED;
   }
   *session = new pxcsim::Session(std::move(scenario));
   return PXC_STATUS_NO_ERROR;
+}
+
+extern "C" __attribute__((visibility("default"))) const char* PXCSession_QueryError() {
+  return pxcsim::LastError().c_str();
 }

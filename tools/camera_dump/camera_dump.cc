@@ -1,21 +1,26 @@
 // camera_dump [folder] [frames]: opens the first camera as the program does and writes its first
-// frames as PNG files: colour, false-colour depth, mapped depth, segmentation, faces drawn.
+// frames (3 unless given, at most 100) as PNG files: colour, false-colour depth, mapped depth,
+// segmentation, faces drawn.
 #include <condition_variable>
-#include <cstdlib>
 #include <iostream>
 #include <mutex>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "camera/camera.h"
+#include "utils/command_line.h"
 #include "utils/logging.h"
 
 namespace {
 
 using vantisol::CameraImage;
 using vantisol::ImageData;
+
+// Every frame is held until the camera stops, at about 8 MB each.
+constexpr int kMostFrames = 100;
 
 cv::Mat Wrap(const CameraImage& image, int type) {
   return cv::Mat(image.size.height, image.size.width, type, image.data.get());
@@ -71,7 +76,13 @@ void Dump(const ImageData& frame, const std::string& prefix) {
 
 int main(int argc, char** argv) {
   const std::string folder = argc > 1 ? argv[1] : ".";
-  const int wanted = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+  int wanted = 3;
+  try {
+    if (argc > 2) wanted = vantisol::WholeNumberOption("frames", argv[2], 1, kMostFrames);
+  } catch (const std::invalid_argument& error) {
+    std::cerr << error.what() << "\nusage: camera_dump [folder] [frames]\n";
+    return 2;
+  }
   try {
     auto cameras = vantisol::CreateCameras();
     if (cameras.empty()) {
@@ -110,8 +121,8 @@ int main(int argc, char** argv) {
       Dump(*frames[i], folder + "/frame" + std::to_string(i));
     }
   } catch (const std::exception& error) {
-    std::cerr << error.what() << "\n";
-    return 1;
+    std::cerr << "error: " << error.what() << "\n";
+    return 2;
   }
   return 0;
 }

@@ -19,6 +19,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -33,6 +34,7 @@
 #include "soak.h"
 #include "utils/command_line.h"
 #include "utils/logging.h"
+#include "utils/shared_memory_image.h"
 #include "vantisol_pipeline/vantisol_pipeline.h"
 #include "watchdog.h"
 #include "watermark_renderer/watermark_renderer.h"
@@ -40,11 +42,12 @@
 namespace vantisol::tools {
 namespace {
 
-// One whole line on standard output; the render and camera threads print too.
-void Say(const std::string& line) {
+// One whole line on standard output, or an error's on standard error; the render and camera
+// threads print too.
+void Say(const std::string& line, std::ostream& stream = std::cout) {
   static std::mutex mutex;
   std::lock_guard<std::mutex> lock(mutex);
-  std::cout << line << std::endl;
+  stream << line << std::endl;
 }
 
 const char kUsage[] = R"(pipeline_run [options]
@@ -385,13 +388,23 @@ int Run(int argc, char** argv) {
     std::cerr << error.what() << "\n" << kUsage;
     return 2;
   }
+  // Before anything runs: a folder that cannot be made would otherwise end the run at its first
+  // picture.
+  if (options.png_every > 0) {
+    std::error_code error;
+    std::filesystem::create_directories(options.out, error);
+    if (error) {
+      Say("error: the folder " + options.out + " cannot be made: " + error.message(), std::cerr);
+      return 2;
+    }
+  }
 
   // Without a display Qt would end the process, and without a context nothing can be drawn.
   const std::string needs =
       "pipeline_run needs an X display with OpenGL 4.3 (Xvfb will do: "
       "xvfb-run -a -s \"-noreset -screen 0 1280x1024x24\" pipeline_run ...)";
   if (MissingXDisplay()) {
-    std::cout << "error: no X display could be opened; " << needs << std::endl;
+    Say("error: no X display could be opened; " + needs, std::cerr);
     return 2;
   }
   QGuiApplication application(argc, argv);
@@ -404,7 +417,7 @@ int Run(int argc, char** argv) {
   OpenGLContext gui_context(false);
   gui_context.CreateContext();
   if (!gui_context.SetContext()) {
-    std::cout << "error: no OpenGL context could be made; " << needs << std::endl;
+    Say("error: no OpenGL context could be made; " + needs, std::cerr);
     return 2;
   }
 
@@ -425,7 +438,6 @@ int Run(int argc, char** argv) {
     options.scenario = scenario_file.string();
   }
   setenv("VANTISOL_CAMERA_SCENARIO", options.scenario.c_str(), 1);
-  if (options.png_every > 0) std::filesystem::create_directories(options.out);
 
   // The virtual camera's side, when asked for, in a process of its own.
   std::unique_ptr<test::ChildProcess> client;
@@ -434,7 +446,7 @@ int Run(int argc, char** argv) {
         argv[0], "--client-process", std::to_string(options.size.width),
         std::to_string(options.size.height), std::to_string(options.png_every), options.out});
     if (!client->WaitFor("ready")) {
-      std::cout << "error: the client did not start: " << client->output() << std::endl;
+      Say("error: the client did not start: " + client->output(), std::cerr);
       return 2;
     }
   }
@@ -442,7 +454,11 @@ int Run(int argc, char** argv) {
   try {
     writer = std::make_unique<PluginInterface>();
   } catch (const std::exception& error) {
-    std::cout << "error: " << error.what() << std::endl;
+    // The channel's server side is the program's, and only one process can hold it.
+    const std::string what = error.what();
+    Say(what == kServerRunning ? "error: the program Vantisol is running (" + what + ")"
+                               : "error: " + what,
+        std::cerr);
     return 2;
   }
   Runner runner(options, writer.get());
@@ -450,7 +466,7 @@ int Run(int argc, char** argv) {
   pipeline.SetStageProbe(
       [&runner](const char* stage, const ImageData& frame) { runner.OnProbe(stage, frame); });
   pipeline.error_signal_.connect([&runner](std::string text) {
-    Say("error signal: " + text);
+    Say("error signal: " + text, std::cerr);
     runner.Fail(text);
   });
 
@@ -523,13 +539,13 @@ int Run(int argc, char** argv) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const std::string error = runner.error();
     if (!error.empty() && (options.seconds > 0 || runner.outputs() < options.frames)) {
-      Say("error: " + error);
+      Say("error: " + error, std::cerr);
       result = 1;
     }
     Say("frames " + std::to_string(runner.outputs()) + " in " + std::to_string(seconds) + " s (" +
         std::to_string(runner.outputs() / seconds) + " fps)");
   } catch (const std::exception& error) {
-    Say(std::string("error: ") + error.what());
+    Say(std::string("error: ") + error.what(), std::cerr);
     result = 2;
   }
   // The render thread stops before the subscriber it calls goes away.
@@ -541,7 +557,8 @@ int Run(int argc, char** argv) {
     const int code = client->Finish();
     const std::string& said = client->output();
     const auto line = said.rfind("received ");
-    std::cout << "client: " << (line == std::string::npos ? said : said.substr(line));
+    (code == 0 ? std::cout : std::cerr)
+        << "client: " << (line == std::string::npos ? said : said.substr(line));
     if (code != 0) result = result ? result : 3;
   }
   if (!scenario_file.empty()) std::filesystem::remove(scenario_file);

@@ -40,7 +40,14 @@ std::vector<std::unique_ptr<CameraRealSense>> CameraRealSense::GetCameras() {
   std::vector<std::unique_ptr<CameraRealSense>> cameras;
   PXCPtr<PXCSenseManager> sense_manager;
   {
-    PXCPtr<PXCSession> session(CreateSession());
+    std::string refusal;
+    PXCPtr<PXCSession> session(CreateSession(&refusal));
+    // A runtime that is there but refuses is a camera that cannot start, not a missing one.
+    if (!session && !refusal.empty()) {
+      const std::string text = "CameraRealSense: Could not start the camera runtime: " + refusal;
+      LOG(ERROR) << text;
+      throw std::runtime_error(text);
+    }
     if (!session) return cameras;
     void* instance = nullptr;
     session->CreateImpl(nullptr, PXCSenseManager::CUID, &instance);

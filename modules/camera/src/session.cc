@@ -27,7 +27,7 @@ std::string ExecutableFolder() {
 
 }  // namespace
 
-PXCSession* CreateSessionFromFile(const std::string& path, int local) {
+PXCSession* CreateSessionFromFile(const std::string& path, int local, std::string* refusal) {
   if (path.empty() || path.size() >= kMaxPath) return nullptr;
   // The library stays loaded for the life of the process: its sessions may outlive any caller.
   void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -36,14 +36,21 @@ PXCSession* CreateSessionFromFile(const std::string& path, int local) {
       reinterpret_cast<PXCSessionCreateExtFunction>(dlsym(library, "PXCSession_CreateExt"));
   if (!factory) return nullptr;
   PXCSession* session = nullptr;
-  factory(8, 0, 24, 0, local, 0, &session);
+  const pxcStatus status = factory(8, 0, 24, 0, local, 0, &session);
+  if (!session && refusal) {
+    // A runtime without words for it still has its status.
+    auto words =
+        reinterpret_cast<PXCSessionQueryErrorFunction>(dlsym(library, "PXCSession_QueryError"));
+    const char* text = words ? words() : nullptr;
+    *refusal = text && *text ? text : "status " + std::to_string(status);
+  }
   return session;
 }
 
 PXCSession* FindSession(const Registry& registry, const std::string& executable_folder,
-                        std::string* loaded_from) {
+                        std::string* loaded_from, std::string* refusal) {
   auto attempt = [&](const std::string& path, int local) {
-    PXCSession* session = CreateSessionFromFile(path, local);
+    PXCSession* session = CreateSessionFromFile(path, local, refusal);
     if (session && loaded_from) *loaded_from = path;
     return session;
   };
@@ -62,6 +69,8 @@ PXCSession* FindSession(const Registry& registry, const std::string& executable_
   return attempt(*core, 0);
 }
 
-PXCSession* CreateSession() { return FindSession(Registry::Machine(), ExecutableFolder()); }
+PXCSession* CreateSession(std::string* refusal) {
+  return FindSession(Registry::Machine(), ExecutableFolder(), nullptr, refusal);
+}
 
 }  // namespace vantisol

@@ -68,7 +68,7 @@ SharedMemoryImage::SharedMemoryImage(bool is_client)
     header->client_registered = 1;
     client_guard_ = std::move(guard);
   } else {
-    if (!utils::IsFirstApplication("Server")) Fail("Already a server running!");
+    if (!utils::IsFirstApplication("Server")) Fail(kServerRunning);
     if (header->server_registered > 0) {
       LOG(WARNING) << "Server seems to have crashed before...";
     } else {

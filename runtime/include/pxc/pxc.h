@@ -16,6 +16,7 @@ constexpr pxcStatus PXC_STATUS_FEATURE_UNSUPPORTED = -2;
 constexpr pxcStatus PXC_STATUS_ITEM_UNAVAILABLE = -3;
 constexpr pxcStatus PXC_STATUS_PARAM_UNSUPPORTED = -4;
 constexpr pxcStatus PXC_STATUS_DEVICE_FAILED = -5;
+constexpr pxcStatus PXC_STATUS_FILE_READ_FAILED = -6;
 
 struct PXCSizeI32 {
   int32_t width;
@@ -329,4 +330,8 @@ using PXCSessionCreateExtFunction = pxcStatus (*)(int32_t, int32_t, int32_t, int
                                                   int32_t, PXCSession**);
 pxcStatus PXCSession_CreateExt(int32_t sdk_major, int32_t sdk_minor, int32_t build, int32_t flags,
                                int32_t local, int32_t reserved, PXCSession** session);
+// Why the calling thread's last PXCSession_CreateExt made no session, in words (empty when it made
+// one or has no words for its status); valid until that thread calls the factory again.
+using PXCSessionQueryErrorFunction = const char* (*)();
+const char* PXCSession_QueryError();
 }

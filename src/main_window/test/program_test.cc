@@ -1,5 +1,5 @@
 // The program as separate processes under this X display: start-up reports and window, stopping
-// while the collection server hangs, the single instance, a capture failure's one error box, the
+// while the collection server hangs, the single instance, a camera failure's one error box, the
 // virtual camera's client starting and feeding on the program, the tray while a client is attached,
 // a killed client that no longer keeps the program, and the exported GPU-preference values.
 
@@ -248,26 +248,42 @@ TEST_F(ProgramTest, SecondInstanceShowsOneBoxAndLeavesTheFirstRunning) {
   EXPECT_EQ(third->state(), QProcess::Running);
 }
 
-TEST_F(ProgramTest, CaptureFailureGivesOneCriticalBoxAndEnds) {
+TEST_F(ProgramTest, CameraFailureGivesOneCriticalBoxAndEnds) {
   Store("show_welcome", false);
-  // The simulated camera fails to deliver after 45 frames.
-  scenario_ = R"({"frames": 45})";
-  QProcess* program = StartProgram();
-  const qint64 pid = program->processId();
-  ASSERT_TRUE(WaitFor([&] { return windows_.Find("Critical Error", pid).size() == 1; }, kStartMs));
-  test::Settle(1500);
-  EXPECT_EQ(windows_.Find("Critical Error", pid).size(), 1u);
-  windows_.Close(windows_.Find("Critical Error", pid).front());
-  // The hits go out with the stop, after the box.
-  ASSERT_TRUE(WaitForHit("exception:Camera Error:1"));
-  ASSERT_TRUE(WaitForExit(program, 20000)) << "the program did not end after the box";
-  EXPECT_EQ(program->exitCode(), 0);
-  const QStringList described = Described();
-  EXPECT_EQ(described.count("exception:Camera Error:1"), 1);
-  const int error = described.indexOf("exception:Camera Error:1");
-  EXPECT_GT(described.indexOf("Lifetime/Stop/"), error);
-  EXPECT_GT(described.indexOf("session:end"), described.indexOf("Lifetime/Stop/"));
-  EXPECT_TRUE(Log().contains("Critical Error: Camera Error"));
+  const QString unusable =
+      "CameraRealSense: Could not start the camera runtime: invalid JSON in the scenario " + root_ +
+      "/scenario.json";
+  const struct {
+    QString scenario;
+    QString error;
+  } cases[] = {
+      // The simulated camera fails to deliver after 45 frames.
+      {R"({"frames": 45})", "Camera Error"},
+      // A scenario that cannot be used is a camera that cannot start.
+      {R"({"frames": )", unusable},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.scenario.toStdString());
+    scenario_ = c.scenario;
+    const QString data = "data" + QString::number(&c - cases);
+    QProcess* program = StartProgram(data);
+    const qint64 pid = program->processId();
+    ASSERT_TRUE(
+        WaitFor([&] { return windows_.Find("Critical Error", pid).size() == 1; }, kStartMs));
+    test::Settle(1500);
+    EXPECT_EQ(windows_.Find("Critical Error", pid).size(), 1u);
+    windows_.Close(windows_.Find("Critical Error", pid).front());
+    // The hits go out with the stop, after the box.
+    const QString hit = "exception:" + c.error + ":1";
+    ASSERT_TRUE(WaitForHit(hit));
+    ASSERT_TRUE(WaitForExit(program, 20000)) << "the program did not end after the box";
+    EXPECT_EQ(program->exitCode(), 0);
+    const QStringList described = Described();
+    EXPECT_EQ(described.count(hit), 1);
+    EXPECT_GT(described.lastIndexOf("Lifetime/Stop/"), described.indexOf(hit));
+    EXPECT_GT(described.lastIndexOf("session:end"), described.lastIndexOf("Lifetime/Stop/"));
+    EXPECT_TRUE(Log(data).contains("Critical Error: " + c.error));
+  }
 }
 
 TEST_F(ProgramTest, OpenGlBelow43IsRefusedWithoutStartingTheRenderThread) {

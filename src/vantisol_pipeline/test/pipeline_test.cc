@@ -404,7 +404,9 @@ class ScopedRuntimeFolder {
 TEST(PipelineProcessTest, StartUpFailureReachesTheWaitingThreadAndTheErrorSignal) {
   ScopedRuntimeFolder runtime;
   setenv("MESA_GL_VERSION_OVERRIDE", "3.3", 1);
-  test::ChildProcess runner({"/usr/bin/timeout", "120", VANTISOL_PIPELINE_RUN, "--frames", "5"});
+  // Its error lines are on standard error.
+  test::ChildProcess runner({"/bin/sh", "-c", "exec /usr/bin/timeout 120 \"$0\" \"$@\" 2>&1",
+                             VANTISOL_PIPELINE_RUN, "--frames", "5"});
   unsetenv("MESA_GL_VERSION_OVERRIDE");
   const std::string text = "The render thread could not create its OpenGL 4.3 context.";
   EXPECT_TRUE(runner.WaitFor("error: " + text)) << runner.output();

@@ -1,13 +1,19 @@
-// The tool's command line is read before anything needs a display: help and bad options answer
+// The tools' command lines are read before anything needs a display: help and bad options answer
 // on a machine without one. Running needs an X display with OpenGL 4.3: without one the tool says
-// so and stops, instead of being ended by Qt or crashing on a missing context.
+// so and stops, instead of being ended by Qt or crashing on a missing context. What cannot be run
+// (a scenario that cannot be used, a folder that cannot be made, the program holding the channel)
+// is one error line on standard error and exit code 2.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "child_process.h"
+#include "test_folder.h"
 #include "watchdog.h"
 
 namespace vantisol::tools {
@@ -17,10 +23,22 @@ struct CommandCase {
   std::vector<std::string> arguments;
   std::vector<std::string> environment;  // set on top of one without a display
   int exit_code;
-  std::string said;  // text the tool must print (standard output or error); empty for none
+  std::string said;  // text the tool must print, on standard error when it fails; empty for none
+  std::string tool = VANTISOL_PIPELINE_RUN;
+  bool program_running = false;  // a stand-in holds the program's side of the frame channel
 };
 
-TEST(PipelineRunCommandLineTest, AnswersWithoutADisplay) {
+TEST(ToolCommandLineTest, AnswersOrRefusesWithOneLine) {
+  // The channel and the files of this test only.
+  test::TemporaryFolder folder;
+  setenv("XDG_RUNTIME_DIR", folder.str().c_str(), 1);
+  const std::string missing = folder.str() + "/missing.json",
+                    broken = folder.str() + "/broken.json";
+  std::ofstream(broken) << R"({"paced": )";
+  const char* display = std::getenv("DISPLAY");
+  const std::vector<std::string> shown = {"QT_QPA_PLATFORM=xcb",
+                                          std::string("DISPLAY=") + (display ? display : "")};
+  const std::string cannot_start = "error: CameraRealSense: Could not start the camera runtime: ";
   const std::string needs =
       "; pipeline_run needs an X display with OpenGL 4.3 (Xvfb will do: xvfb-run -a -s \"-noreset "
       "-screen "
@@ -58,6 +76,34 @@ TEST(PipelineRunCommandLineTest, AnswersWithoutADisplay) {
        {"ASAN_OPTIONS=detect_leaks=0", "QT_QPA_PLATFORM=offscreen"},
        2,
        "error: no OpenGL context could be made" + needs},
+      {{"--frames", "1", "--scenario", missing},
+       shown,
+       2,
+       cannot_start + "cannot open the scenario " + missing + ": No such file or directory"},
+      {{"--frames", "1", "--scenario", broken},
+       shown,
+       2,
+       cannot_start + "invalid JSON in the scenario " + broken},
+      {{"--png-every", "1", "--out", "/dev/null/out"},
+       xcb,
+       2,
+       "error: the folder /dev/null/out cannot be made: Not a directory"},
+      {{"--frames", "1"},
+       shown,
+       2,
+       "error: the program Vantisol is running (Already a server running!)",
+       VANTISOL_PIPELINE_RUN,
+       true},
+      {{folder.str(), "junk"},
+       {},
+       2,
+       "frames wants a whole number from 1 to 100, not \"junk\"",
+       VANTISOL_CAMERA_DUMP},
+      {{folder.str(), "1"},
+       {"VANTISOL_CAMERA_SCENARIO=" + missing},
+       2,
+       cannot_start + "cannot open the scenario " + missing,
+       VANTISOL_CAMERA_DUMP},
   };
   // Every numeric option refuses a number with something after it, and names its range.
   const std::pair<const char*, const char*> ranges[] = {{"--frames", "1 to 2147483647"},
@@ -77,14 +123,23 @@ TEST(PipelineRunCommandLineTest, AnswersWithoutADisplay) {
                      std::string(option) + " wants a whole number from " + range + ", not \"7x\""});
   }
   for (const CommandCase& c : cases) {
-    SCOPED_TRACE(c.arguments.front() + " " + c.environment.back());
+    std::string trace = c.tool;
+    for (const std::string& text : c.environment) trace = text + " " + trace;
+    for (const std::string& text : c.arguments) trace += " " + text;
+    SCOPED_TRACE(trace);
+    std::unique_ptr<test::ChildProcess> program;
+    if (c.program_running) {
+      program = std::make_unique<test::ChildProcess>(
+          std::vector<std::string>{VANTISOL_CHANNEL_PROBE, "server"});
+      ASSERT_TRUE(program->WaitFor("ready")) << program->output();
+    }
     std::vector<std::string> command = {"/usr/bin/env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY"};
     command.insert(command.end(), c.environment.begin(), c.environment.end());
-    // Standard error joins the output. A run gets as far as Qt's start and the context: the limit
-    // of a start.
-    command.insert(command.end(),
-                   {"/bin/sh", "-c", "exec /usr/bin/timeout \"$0\" \"$@\" 2>&1",
-                    std::to_string(test::kStartLimit.count()), VANTISOL_PIPELINE_RUN});
+    // The output is standard error, joined by standard output only where the tool succeeds. A run
+    // gets as far as the camera's start: the limit of a start.
+    const std::string streams = c.exit_code == 0 ? " 2>&1" : " 2>&1 >/dev/null";
+    command.insert(command.end(), {"/bin/sh", "-c", "exec /usr/bin/timeout \"$0\" \"$@\"" + streams,
+                                   std::to_string(test::kStartLimit.count()), c.tool});
     command.insert(command.end(), c.arguments.begin(), c.arguments.end());
     test::ChildProcess tool(command, test::kStartLimit);
     EXPECT_EQ(tool.Finish(), c.exit_code) << tool.output();
