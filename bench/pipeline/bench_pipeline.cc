@@ -174,10 +174,12 @@ class Bench {
       mark(stage);
     });
     Clock::time_point start;
+    pipeline.overlay_signal_.connect([&](Texture& frame, LatencyCalculator&) {
+      watermark.Draw(frame);
+      mark("watermark");
+    });
     pipeline.output_signal_.connect(
         [&](std::shared_ptr<LockedTexture> texture, LatencyCalculator latency) {
-          watermark.Render(texture);
-          mark("watermark");
           writer_->Process(texture, latency);
           mark(kWriterStage);
           std::lock_guard<std::mutex> lock(mutex);

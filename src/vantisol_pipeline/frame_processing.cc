@@ -82,7 +82,8 @@ void VantisolPipeline::ProcessFrame(std::shared_ptr<const ImageData> frame) {
   }
   const Texture& depth = depth_read ? *gpu.depth : gpu.no_depth;
   {
-    // The last drawing step writes the output itself.
+    // The last drawing step writes the output itself, and the overlay follows under the same
+    // loan: no other borrower sees the frame without it.
     auto output = gpu.output->Lock();
     if (!tiles.empty()) {
       // With tiles the faces are rendered at the camera's size and the tiles pick from that;
@@ -100,6 +101,7 @@ void VantisolPipeline::ProcessFrame(std::shared_ptr<const ImageData> frame) {
       latency.Checkpoint("Cropper");
     }
     latency.Checkpoint("Pipeline");
+    overlay_signal_(*output, latency);
   }
   Probe("output", *frame);
   latency.Checkpoint("Output");

@@ -118,6 +118,10 @@ class VantisolPipeline {
 
   void SetStageProbe(StageProbe probe);
 
+  // Render thread, once per frame before output_signal_, while the pipeline still holds the output
+  // texture's loan: what the subscribers draw into the texture is in every view of the frame.
+  // They must not lock the output texture.
+  utils::Signal<void(Texture&, LatencyCalculator&)> overlay_signal_;
   utils::Signal<void(std::shared_ptr<LockedTexture>, LatencyCalculator)> output_signal_;
   utils::Signal<void(std::string)> error_signal_;
 

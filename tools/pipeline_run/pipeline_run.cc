@@ -218,10 +218,12 @@ class Runner {
     color_size_ = frame.color.size;
   }
 
+  // Render thread, inside the pipeline's loan on the output: the window's watermark step.
+  void OnOverlay(Texture& frame) { watermark_.Draw(frame); }
+
   // Render thread: the window's frame handler, then the measurements.
   void OnOutput(std::shared_ptr<LockedTexture> texture, LatencyCalculator latency,
                 const VantisolPipeline::Settings& settings) {
-    watermark_.Render(texture);
     writer_->Process(texture, latency);
     // With the effects switching, the measurements below would mix settings.
     if (options_.cycle_effects > 0 && options_.png_every == 0) {
@@ -479,6 +481,8 @@ int Run(int argc, char** argv) {
         [&pipeline] { pipeline.InitializeOpenglContext(); }, test::kStartLimit);
     // The settings are fixed for the run; the subscriber reads them once.
     const auto settings = pipeline.settings();
+    pipeline.overlay_signal_.connect(
+        [&runner](Texture& frame, LatencyCalculator&) { runner.OnOverlay(frame); });
     pipeline.output_signal_.connect(
         [&runner, settings](std::shared_ptr<LockedTexture> texture, LatencyCalculator latency) {
           runner.OnOutput(std::move(texture), latency, settings);

@@ -148,6 +148,10 @@ MainWindow::~MainWindow() {
 
 void MainWindow::ConnectPipeline() {
   pipeline_->error_signal_.connect([this](std::string message) { OnPipelineError(message); });
+  pipeline_->overlay_signal_.connect([this](Texture& frame, LatencyCalculator& latency) {
+    latency.Checkpoint("Draw Watermark");
+    watermark_renderer_->Draw(frame);
+  });
   pipeline_->output_signal_.connect(
       [this](std::shared_ptr<LockedTexture> texture, LatencyCalculator latency) {
         OnFrame(std::move(texture), std::move(latency));
@@ -155,8 +159,6 @@ void MainWindow::ConnectPipeline() {
 }
 
 void MainWindow::OnFrame(std::shared_ptr<LockedTexture> texture, LatencyCalculator latency) {
-  latency.Checkpoint("Draw Watermark");
-  watermark_renderer_->Render(texture);
   latency.Checkpoint("Emit Qt");
   {
     // Qt copies the pointer into its queued event and hands the event to the GUI thread under a

@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QPointer>
@@ -18,7 +19,9 @@
 #include <QTimer>
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <functional>
+#include <future>
 #include <memory>
 
 #include "face_tracking/face_tracker.h"
@@ -26,10 +29,12 @@
 #include "main_window/advanced_settings_widget.h"
 #include "main_window/calib_widget.h"
 #include "main_window/gl_version.h"
+#include "opengl_qt/texture_render_widget.h"
 #include "plugin_interface/plugin_interface.h"
 #include "program_test_support.h"
 #include "test_folder.h"
 #include "utils/shared_memory_image.h"
+#include "utils/signal.h"
 #include "vantisol_pipeline/vantisol_pipeline.h"
 #include "watchdog.h"
 #include "widgets/welcome_widget.h"
@@ -481,6 +486,32 @@ TEST_F(MainWindowTest, PreviewOffKeepsTheRightEdgeAndChangesTheFrameButtons) {
   QApplication::processEvents();
   EXPECT_TRUE(window->calib_button_->isEnabled());
   EXPECT_TRUE(window->windowFlags() & Qt::WindowMaximizeButtonHint);
+}
+
+// A repaint of the preview while a frame is being published, before any subscriber of the frame
+// has run, shows the frame with its watermark.
+TEST_F(MainWindowTest, ThePreviewNeverShowsAFrameWithoutItsWatermark) {
+  QSettings().setValue("show_welcome", false);
+  MainWindow* window = Start();
+  ASSERT_TRUE(
+      WaitFor([&] { return window->advanced_settings()->fps_label->text().startsWith("FPS: "); }));
+  std::atomic<bool> published{false};
+  std::promise<void> grabbed;
+  std::shared_future<void> grab_done = grabbed.get_future();
+  utils::ScopedConnection first = window->pipeline()->output_signal_.connect(
+      [&published, grab_done](std::shared_ptr<LockedTexture>, LatencyCalculator) {
+        if (!published.exchange(true)) grab_done.wait();
+      },
+      boost::signals2::at_front);
+  const bool reached = WaitFor([&] { return published.load(); });
+  const QImage grab = reached ? window->preview()->grabFramebuffer() : QImage();
+  grabbed.set_value();
+  ASSERT_TRUE(reached);
+  // The letterbox layout gives the preview the picture's shape: the grab is the picture.
+  const double on_mark = test::WatermarkDifference(grab, 0.0);
+  const double off_mark = test::WatermarkDifference(grab, 0.45);
+  EXPECT_LT(on_mark, 40.0);
+  EXPECT_GT(off_mark, on_mark * 2);
 }
 
 TEST_F(MainWindowTest, CalibrationReachesTheFaceTrackerAndResets) {

@@ -363,34 +363,6 @@ QRect PreviewArea(const QImage& window) {
   return area;
 }
 
-// Mean colour difference between the watermark's opaque pixels and the frame where the mark
-// belongs: 0.3 of the width, centred at 0.16 of the width and 0.91 of the height, optionally
-// shifted right by `shift` of the width (a place without the mark).
-double WatermarkDifference(const QImage& frame, double shift) {
-  const QImage mark = QImage(WATERMARK_PNG).convertToFormat(QImage::Format_ARGB32);
-  const double width = 0.3 * frame.width();
-  const double height = frame.height() * (double(frame.width()) / frame.height()) * 0.3 /
-                        (double(mark.width()) / mark.height());
-  const double left = (0.16 + shift) * frame.width() - 0.5 * width;
-  const double top = 0.91 * frame.height() - 0.5 * height;
-  double sum = 0;
-  int count = 0;
-  for (int y = 0; y < mark.height(); y += 2) {
-    for (int x = 0; x < mark.width(); x += 2) {
-      const QRgb m = mark.pixel(x, y);
-      if (qAlpha(m) < 250) continue;
-      const int fx = int(left + (x + 0.5) * width / mark.width());
-      const int fy = int(top + (y + 0.5) * height / mark.height());
-      if (!frame.rect().contains(fx, fy)) continue;
-      const QRgb f = frame.pixel(fx, fy);
-      sum += std::abs(qRed(m) - qRed(f)) + std::abs(qGreen(m) - qGreen(f)) +
-             std::abs(qBlue(m) - qBlue(f));
-      ++count;
-    }
-  }
-  return count > 0 ? sum / (3.0 * count) : 1e9;
-}
-
 struct ClientRun {
   int exit_code = -1;
   QString output;
@@ -442,8 +414,8 @@ TEST_F(ProgramTest, ClientStartsTheProgramAndReceivesItsFrames) {
   ASSERT_GE(first.frames.size(), 4) << first.output.toStdString();
   const QImage last_small(first.frames.back());
   EXPECT_EQ(last_small.size(), QSize(640, 360));
-  const double on_mark = WatermarkDifference(last_small, 0.0);
-  const double off_mark = WatermarkDifference(last_small, 0.45);
+  const double on_mark = test::WatermarkDifference(last_small, 0.0);
+  const double off_mark = test::WatermarkDifference(last_small, 0.45);
   std::printf("watermark difference: at its place %.1f, beside it %.1f\n", on_mark, off_mark);
   EXPECT_LT(on_mark, 40.0);
   EXPECT_GT(off_mark, on_mark * 2);

@@ -3,6 +3,7 @@
 #include <easylogging++.h>
 
 #include <QApplication>
+#include <QImage>
 #include <QLabel>
 #include <QMessageBox>
 #include <QTextBlock>
@@ -10,6 +11,7 @@
 #include <QTextFragment>
 #include <QWidget>
 #include <algorithm>
+#include <cstdlib>
 #include <mutex>
 #include <stdexcept>
 
@@ -143,6 +145,32 @@ BoxCloser::BoxCloser() {
     modal->close();
   });
   timer_.start();
+}
+
+// The mark's place: 0.3 of the width, centred at 0.16 of the width and 0.91 of the height.
+double WatermarkDifference(const QImage& frame, double shift) {
+  const QImage mark = QImage(WATERMARK_PNG).convertToFormat(QImage::Format_ARGB32);
+  const double width = 0.3 * frame.width();
+  const double height = frame.height() * (double(frame.width()) / frame.height()) * 0.3 /
+                        (double(mark.width()) / mark.height());
+  const double left = (0.16 + shift) * frame.width() - 0.5 * width;
+  const double top = 0.91 * frame.height() - 0.5 * height;
+  double sum = 0;
+  int count = 0;
+  for (int y = 0; y < mark.height(); y += 2) {
+    for (int x = 0; x < mark.width(); x += 2) {
+      const QRgb m = mark.pixel(x, y);
+      if (qAlpha(m) < 250) continue;
+      const int fx = int(left + (x + 0.5) * width / mark.width());
+      const int fy = int(top + (y + 0.5) * height / mark.height());
+      if (!frame.rect().contains(fx, fy)) continue;
+      const QRgb f = frame.pixel(fx, fy);
+      sum += std::abs(qRed(m) - qRed(f)) + std::abs(qGreen(m) - qGreen(f)) +
+             std::abs(qBlue(m) - qBlue(f));
+      ++count;
+    }
+  }
+  return count > 0 ? sum / (3.0 * count) : 1e9;
 }
 
 }  // namespace vantisol::test

@@ -12,6 +12,7 @@
 
 #include "http_test_server/http_test_server.h"
 
+class QImage;
 class QMessageBox;
 
 namespace vantisol::test {
@@ -58,6 +59,10 @@ struct ShownText {
   QStringList links;
 };
 ShownText Shown(const QMessageBox& box);
+
+// Mean colour difference between the watermark's opaque pixels and `frame` where the mark
+// belongs, optionally shifted right by `shift` of the width (a place without the mark).
+double WatermarkDifference(const QImage& frame, double shift);
 
 // Closes every modal box that opens while it lives and records "title|text" of each, and what
 // each message box showed.

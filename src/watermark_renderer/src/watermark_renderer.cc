@@ -61,8 +61,12 @@ Rectangle WatermarkRenderer::Placement(Size output, float aspect) {
 
 void WatermarkRenderer::Render(std::shared_ptr<LockedTexture> texture) {
   LockedTexture::Loan target = texture->Lock();
+  Draw(*target);
+}
+
+void WatermarkRenderer::Draw(Texture& target) {
   if (framebuffer_ == 0) Init();
-  const Size size = target->size();
+  const Size size = target.size();
   if (!watermark_ || size.empty()) return;
   const Size mark = watermark_->size();
   const Rectangle placement = Placement(size, float(mark.width) / float(mark.height));
@@ -70,7 +74,7 @@ void WatermarkRenderer::Render(std::shared_ptr<LockedTexture> texture) {
   glEnable(GL_BLEND);
   glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
   glBindFramebuffer(GL_FRAMEBUFFER, framebuffer_);
-  glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, target->id(), 0);
+  glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, target.id(), 0);
   {
     // Only the mark's rectangle is shaded; the drawer places the mark by window position, so the
     // pixels come out as with a whole-frame viewport.

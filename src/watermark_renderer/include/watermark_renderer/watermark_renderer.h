@@ -23,8 +23,10 @@ class WatermarkRenderer {
   WatermarkRenderer(const WatermarkRenderer&) = delete;
   WatermarkRenderer& operator=(const WatermarkRenderer&) = delete;
 
-  // Render thread, context current.
+  // Render thread, context current: takes the texture's loan for the mark.
   void Render(std::shared_ptr<LockedTexture> texture);
+  // Draws the mark into a texture whose loan the caller holds, context current.
+  void Draw(Texture& target);
   void Init();
 
  private:
