@@ -17,6 +17,7 @@
 #include <QProcess>
 #include <QSettings>
 #include <QTextStream>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -444,14 +445,17 @@ TEST_F(ProgramTest, ClientStartsTheProgramAndReceivesItsFrames) {
   double same = 1e9;
   double mirrored = 0;
   double background = 0;
-  for (int attempt = 0; attempt < 3 && same >= 12.0; ++attempt) {
+  QSize preview_size;
+  auto covered = [&] {
+    return std::abs(double(preview_size.width()) / preview_size.height() - 16.0 / 9.0) > 0.05;
+  };
+  for (int attempt = 0; attempt < 3 && (same >= 12.0 || covered()); ++attempt) {
     windows_.Raise(window);
     test::Settle(300);
     const QImage screen = windows_.Grab(windows_.Geometry(window));
     const QRect area = PreviewArea(screen);
     ASSERT_FALSE(area.isEmpty());
-    EXPECT_NEAR(double(area.width()) / area.height(), 16.0 / 9.0, 0.05)
-        << area.width() << "x" << area.height();
+    preview_size = area.size();
     const QImage preview = screen.copy(area);
     const QImage client_frame = ClosestRecentSample(client, large, preview);
     ASSERT_FALSE(client_frame.isNull());
@@ -466,6 +470,7 @@ TEST_F(ProgramTest, ClientStartsTheProgramAndReceivesItsFrames) {
   }
   std::printf("preview against the client's frame: %.1f, mirrored: %.1f, background: %.1f\n", same,
               mirrored, background);
+  EXPECT_FALSE(covered()) << preview_size.width() << "x" << preview_size.height();
   EXPECT_LT(same, 12.0);
   EXPECT_GT(mirrored, same * 2);
   EXPECT_GT(background, same * 2);
