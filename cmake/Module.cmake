@@ -73,12 +73,12 @@ endfunction()
 # vantisol_build_tool(<target>): a program that the build runs to generate files. It is a tool of
 # the build, not part of the product: a sanitizer build leaves it uninstrumented, so that it runs
 # without the test suite's options and suppressions and the reports of the uninstrumented
-# libraries it loads cannot stop the build.
+# libraries it loads cannot stop the build. The tree's name for its sanitizer goes with the options.
 function(vantisol_build_tool target)
-  foreach(property COMPILE_OPTIONS LINK_OPTIONS)
+  foreach(property COMPILE_OPTIONS LINK_OPTIONS COMPILE_DEFINITIONS)
     get_target_property(options ${target} ${property})
     if(options)
-      list(FILTER options EXCLUDE REGEX "^-f(no-)?sanitize")
+      list(FILTER options EXCLUDE REGEX "^-f(no-)?sanitize|^VANTISOL_TREE_")
       set_property(TARGET ${target} PROPERTY ${property} ${options})
     endif()
   endforeach()

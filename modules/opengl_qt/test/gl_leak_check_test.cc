@@ -7,6 +7,7 @@
 #include "gl_test.h"
 #include "leak_check.h"
 #include "opengl/texture.h"
+#include "utils/sanitizers.h"
 
 namespace vantisol {
 namespace {
@@ -17,7 +18,7 @@ TEST(GLLeakCheckChild, DISABLED_LeaksATexture) {
   lost = nullptr;
 }
 
-#if defined(__SANITIZE_ADDRESS__)
+#if VANTISOL_ADDRESS_SANITIZER()
 TEST(GLLeakCheckTest, ATextureThatATestLeaksIsReported) {
   const auto run = test::RunWithLeakCheck("GLLeakCheckChild.DISABLED_LeaksATexture");
   EXPECT_NE(run.exit_code, 0) << run.output;

@@ -33,6 +33,7 @@
 #include "plugin_interface/plugin_interface.h"
 #include "program_test_support.h"
 #include "test_folder.h"
+#include "utils/sanitizers.h"
 #include "utils/shared_memory_image.h"
 #include "utils/signal.h"
 #include "vantisol_pipeline/vantisol_pipeline.h"
@@ -763,7 +764,7 @@ TEST(WindowLeakCheckChild, DISABLED_Leaks) {
   lost = nullptr;
 }
 
-#if defined(__SANITIZE_ADDRESS__)
+#if VANTISOL_ADDRESS_SANITIZER()
 TEST(WindowLeakCheckTest, ABlockThatATestLeaksIsReported) {
   const auto run = test::RunWithLeakCheck("WindowLeakCheckChild.DISABLED_Leaks");
   EXPECT_NE(run.exit_code, 0) << run.output;

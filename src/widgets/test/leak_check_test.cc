@@ -8,6 +8,8 @@
 
 #include <QOpenGLWidget>
 
+#include "utils/sanitizers.h"
+
 namespace vantisol {
 namespace {
 
@@ -26,7 +28,7 @@ TEST(LeakCheckChild, DISABLED_DrawsAndLeaks) {
 
 TEST(LeakCheckChild, DISABLED_DrawsWithoutLeaking) { Draw(); }
 
-#if defined(__SANITIZE_ADDRESS__)
+#if VANTISOL_ADDRESS_SANITIZER()
 TEST(LeakCheckTest, TheProgramsOwnLeakIsReportedTheGLDriversBlocksAreNot) {
   const auto leaking = test::RunWithLeakCheck("LeakCheckChild.DISABLED_DrawsAndLeaks");
   EXPECT_NE(leaking.exit_code, 0) << leaking.output;

@@ -1,6 +1,8 @@
 #pragma once
 
-#if defined(__SANITIZE_THREAD__)
+#include "utils/sanitizers.h"
+
+#if VANTISOL_THREAD_SANITIZER()
 extern "C" void AnnotateIgnoreWritesBegin(const char* file, int line);
 extern "C" void AnnotateIgnoreWritesEnd(const char* file, int line);
 #endif
@@ -16,12 +18,12 @@ class UnrecordedAccesses {
  public:
   // User-provided in every build, so that a guard is never an unused variable.
   UnrecordedAccesses() {
-#if defined(__SANITIZE_THREAD__)
+#if VANTISOL_THREAD_SANITIZER()
     AnnotateIgnoreWritesBegin(__FILE__, __LINE__);
 #endif
   }
   ~UnrecordedAccesses() {
-#if defined(__SANITIZE_THREAD__)
+#if VANTISOL_THREAD_SANITIZER()
     AnnotateIgnoreWritesEnd(__FILE__, __LINE__);
 #endif
   }
