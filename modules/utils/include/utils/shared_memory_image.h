@@ -34,7 +34,6 @@ class SharedMemoryImage {
   // Access to the channel under the header lock (and, once taken, the data block's lock).
   class LockedImage {
    public:
-    LockedImage(std::shared_ptr<Header> header, SharedMemory* data, UnclaimedClientLog* unclaimed);
     ~LockedImage();
     LockedImage(LockedImage&& other) noexcept;
     LockedImage(const LockedImage&) = delete;
@@ -67,6 +66,10 @@ class SharedMemoryImage {
     bool data_locked() const { return data_locked_; }
 
    private:
+    // Made by SharedMemoryImage::Lock only, which lends it the channel's own records.
+    friend class SharedMemoryImage;
+    LockedImage(std::shared_ptr<Header> header, SharedMemory* data, UnclaimedClientLog* unclaimed);
+
     std::shared_ptr<Header> header_;
     SharedMemory* data_;
     UnclaimedClientLog* unclaimed_;
