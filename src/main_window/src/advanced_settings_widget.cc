@@ -1,16 +1,13 @@
 #include "main_window/advanced_settings_widget.h"
 
 #include <QButtonGroup>
-#include <QScreen>
-#include <QShowEvent>
-#include <QWindow>
 
 #include "algorithms/renderer.h"
 #include "camera/camera.h"
 #include "face_tracking/face_tracker.h"
 #include "opengl/image_filters.h"
 #include "vantisol_pipeline/vantisol_pipeline.h"
-#include "widgets/scroll_panel_size.h"
+#include "widgets/scroll_panel_fit.h"
 
 namespace vantisol {
 namespace {
@@ -25,6 +22,7 @@ QString SizeText(int width, int height) { return QString("%1x%2").arg(width).arg
 
 AdvancedSettingsWidget::AdvancedSettingsWidget(VantisolPipeline* pipeline) : pipeline_(pipeline) {
   setupUi(this);
+  new ScrollPanelFit(this, scroll_area);
   Init();
 }
 
@@ -43,16 +41,6 @@ void AdvancedSettingsWidget::SetSize(QSize size) {
   if (index >= 0 && index != resolutions_combo_box->currentIndex()) {
     resolutions_combo_box->setCurrentIndex(index);
   }
-}
-
-void AdvancedSettingsWidget::showEvent(QShowEvent* event) {
-  // Fitted at every opening, as the screen may have changed; only now do the groups' size hints
-  // follow their texts.
-  if (!event->spontaneous()) {
-    resize(ScrollPanelSize(*scroll_area, screen()->availableGeometry(),
-                           windowHandle()->frameMargins()));
-  }
-  QWidget::showEvent(event);
 }
 
 void AdvancedSettingsWidget::Init() {

@@ -6,24 +6,31 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QImage>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QPointer>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSettings>
 #include <QTimer>
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <filesystem>
 #include <functional>
 #include <future>
 #include <memory>
 
+#include "child_process.h"
 #include "face_tracking/face_tracker.h"
 #include "leak_check.h"
 #include "main_window/advanced_settings_widget.h"
@@ -39,6 +46,7 @@
 #include "vantisol_pipeline/vantisol_pipeline.h"
 #include "watchdog.h"
 #include "widgets/welcome_widget.h"
+#include "x11_windows.h"
 
 namespace vantisol {
 namespace {
@@ -602,6 +610,109 @@ TEST_F(MainWindowTest, AltAShowsTheAdvancedPanel) {
   // The frame-rate label follows the pipeline once frames arrive.
   EXPECT_TRUE(WaitFor(
       [&] { return window->advanced_settings()->fps_label->text().startsWith("FPS: "); }, 20000));
+}
+
+// Run by the test below on a display of its own with a window manager: the panel as Alt+A opens it
+// fits the free part of the screen with the frame around it and shows every line, when it first
+// opens, when it opens again, and when it opens again after it was moved down.
+TEST_F(MainWindowTest, DISABLED_AdvancedPanelOnAFramedScreen) {
+  test::X11Windows x11;
+  QSettings().setValue("show_welcome", false);
+  MainWindow* window = Start();
+  // The user sees the main window before pressing Alt+A.
+  ASSERT_TRUE(WaitFor([&] { return x11.Frame(window->winId()) != x11.Geometry(window->winId()); }))
+      << "no window manager framed the main window";
+  AdvancedSettingsWidget* panel = window->advanced_settings();
+  QScrollArea* area = panel->scroll_area;
+  QScrollBar* down = area->verticalScrollBar();
+  const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+  // The panel on the screen as the X server has it, scrolled to the end.
+  struct Look {
+    QRect frame, panel, view, last_line, scroll_bar;
+    int sideways, downwards;
+    std::string Text() const {
+      std::string text = "sideways " + std::to_string(sideways);
+      for (const auto& [name, rect] : {std::pair{" frame ", frame},
+                                       {" panel ", panel},
+                                       {" view ", view},
+                                       {" last line ", last_line}}) {
+        text += name + std::to_string(rect.x()) + "," + std::to_string(rect.y()) + " " +
+                std::to_string(rect.width()) + "x" + std::to_string(rect.height());
+      }
+      return text;
+    }
+  };
+  auto look = [&] {
+    down->setValue(down->maximum());
+    const QRect client = x11.Geometry(panel->winId());
+    auto at = [&](const QWidget* part) {
+      return QRect(client.topLeft() + part->mapTo(panel, QPoint()), part->size());
+    };
+    return Look{x11.Frame(panel->winId()),
+                client,
+                at(area->viewport()),
+                at(panel->graphics_card_info_label),
+                down->isVisible() ? at(down) : QRect(),
+                area->horizontalScrollBar()->maximum(),
+                down->maximum()};
+  };
+  // Framed, on the screen, nothing cut sideways, as tall as the content or the screen, and every
+  // line and the scroll bar in sight.
+  auto fits = [&](const Look& seen) {
+    return seen.frame != seen.panel && screen.contains(seen.frame) && seen.sideways == 0 &&
+           (seen.downwards == 0 || seen.frame.height() == screen.height()) &&
+           seen.view.contains(seen.last_line) && screen.contains(seen.view) &&
+           (seen.scroll_bar.isNull() || screen.contains(seen.scroll_bar));
+  };
+  for (const char* opening : {"first", "again", "again after a move"}) {
+    QKeyEvent alt_a(QEvent::KeyPress, Qt::Key_A, Qt::AltModifier, "a");
+    QApplication::sendEvent(window, &alt_a);
+    Look seen{};
+    WaitFor(
+        [&] {
+          seen = look();
+          return panel->isVisible() && fits(seen);
+        },
+        10000);
+    EXPECT_TRUE(fits(seen)) << opening << " opening on " << screen.width() << "x" << screen.height()
+                            << ": " << seen.Text();
+    if (std::string(opening) == "again") {
+      panel->move(panel->x(), screen.height() / 2);
+      WaitFor([&] { return x11.Frame(panel->winId()).y() == screen.height() / 2; });
+    }
+    // Closed from its frame.
+    x11.Close(panel->winId());
+    ASSERT_TRUE(WaitFor([&] { return !panel->isVisible(); }));
+  }
+}
+
+TEST_F(MainWindowTest, AdvancedPanelFitsTheScreenWithTheWindowManagersFrame) {
+  ASSERT_EQ(access("/usr/bin/openbox", X_OK), 0) << "no window manager: scripts/setup installs it";
+  const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+  for (const char* size : {"1366x768", "1600x1000"}) {
+    SCOPED_TRACE(size);
+    test::ChildProcess server({"/bin/sh", "-c",
+                               "exec Xvfb -displayfd 1 -nolisten tcp -noreset -screen 0 \"$0\" "
+                               "2>/dev/null",
+                               std::string(size) + "x24"});
+    const std::string display = server.ReadLine();
+    ASSERT_FALSE(display.empty()) << server.output();
+    const std::string on_display = "DISPLAY=:" + display;
+    // Ready once it has started up: a window it has not yet taken over would stay unframed.
+    test::ChildProcess manager(
+        {"/bin/sh", "-c",
+         "exec env \"$0\" openbox --sm-disable --startup \"echo ready\" 2>/dev/null", on_display});
+    ASSERT_TRUE(manager.WaitFor("ready")) << manager.output();
+    test::ChildProcess panel(
+        {"/bin/sh", "-c",
+         "exec env \"$0\" \"$1\" --gtest_also_run_disabled_tests "
+         "--gtest_filter=MainWindowTest.DISABLED_AdvancedPanelOnAFramedScreen 2>&1",
+         on_display, self},
+        test::kStartLimit);
+    const int code = panel.Finish();
+    EXPECT_EQ(code, 0) << panel.output();
+    EXPECT_NE(panel.output().find("[  PASSED  ] 1 test."), std::string::npos) << panel.output();
+  }
 }
 
 TEST_F(MainWindowTest, ClosingWithAClientHidesInTheTrayAndTheIconBringsItBack) {

@@ -4,6 +4,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <optional>
 #include <stdexcept>
 
 namespace vantisol::test {
@@ -11,6 +12,23 @@ namespace {
 
 // Another process's window may go away between two requests; that is no failure here.
 int IgnoreError(Display*, XErrorEvent*) { return 0; }
+
+// The first item of a window's 32-bit property of that type, if it has one.
+std::optional<long> Property(Display* display, Window window, const char* name, Atom type) {
+  Atom actual = 0;
+  int format = 0;
+  unsigned long items = 0;
+  unsigned long remaining = 0;
+  unsigned char* data = nullptr;
+  std::optional<long> value;
+  if (XGetWindowProperty(display, window, XInternAtom(display, name, False), 0, 1, False, type,
+                         &actual, &format, &items, &remaining, &data) == Success &&
+      data != nullptr) {
+    if (items == 1 && format == 32) value = *reinterpret_cast<long*>(data);
+    XFree(data);
+  }
+  return value;
+}
 
 }  // namespace
 
@@ -49,19 +67,7 @@ std::vector<unsigned long> X11Windows::Find(const QString& title, long long pid)
 }
 
 long long X11Windows::WindowPid(unsigned long window) {
-  Atom type = 0;
-  int format = 0;
-  unsigned long items = 0;
-  unsigned long remaining = 0;
-  unsigned char* data = nullptr;
-  long long pid = -1;
-  if (XGetWindowProperty(display_, window, XInternAtom(display_, "_NET_WM_PID", False), 0, 1, False,
-                         XA_CARDINAL, &type, &format, &items, &remaining, &data) == Success &&
-      data != nullptr) {
-    if (items == 1 && format == 32) pid = static_cast<long long>(*reinterpret_cast<long*>(data));
-    XFree(data);
-  }
-  return pid;
+  return Property(display_, window, "_NET_WM_PID", XA_CARDINAL).value_or(-1);
 }
 
 void X11Windows::Close(unsigned long window) {
@@ -89,6 +95,22 @@ QRect X11Windows::Geometry(unsigned long window) {
   Window child = 0;
   XTranslateCoordinates(display_, window, DefaultRootWindow(display_), 0, 0, &x, &y, &child);
   return QRect(x, y, attributes.width, attributes.height);
+}
+
+QRect X11Windows::Frame(unsigned long window) {
+  // A reparenting window manager's frame is the window's ancestor just below the root.
+  Window top = window;
+  for (;;) {
+    Window root = 0;
+    Window parent = 0;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    if (!XQueryTree(display_, top, &root, &parent, &children, &count)) return QRect();
+    if (children) XFree(children);
+    if (parent == root || parent == 0) break;
+    top = parent;
+  }
+  return Geometry(top);
 }
 
 QImage X11Windows::Grab(const QRect& rect) {

@@ -1,6 +1,7 @@
 #pragma once
-// Another process's top-level windows on this X display, seen as a user's desktop sees them:
-// found by title, closed through the window manager's protocol, photographed from the screen.
+// Top-level windows on this X display, seen as a user's desktop sees them: found by title (another
+// process's), closed through the window manager's protocol, measured with the window manager's
+// frame, photographed from the screen.
 
 #include <QImage>
 #include <QRect>
@@ -27,6 +28,9 @@ class X11Windows {
   void Raise(unsigned long window);
   // The window's rectangle on the screen.
   QRect Geometry(unsigned long window);
+  // The rectangle of what the window manager put around the window (the window's own when it has
+  // not framed it).
+  QRect Frame(unsigned long window);
   // What the screen shows in that rectangle.
   QImage Grab(const QRect& rect);
 

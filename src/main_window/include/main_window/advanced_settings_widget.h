@@ -31,9 +31,6 @@ class AdvancedSettingsWidget : public QWidget, public Ui::AdvancedSettingsWidget
   // The size a virtual-camera client asks for; a size without area releases the choice.
   void SetSize(QSize size);
 
- protected:
-  void showEvent(QShowEvent* event) override;
-
  private:
   void Init();
 
