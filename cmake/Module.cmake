@@ -73,12 +73,13 @@ endfunction()
 # vantisol_build_tool(<target>): a program that the build runs to generate files. It is a tool of
 # the build, not part of the product: a sanitizer build leaves it uninstrumented, so that it runs
 # without the test suite's options and suppressions and the reports of the uninstrumented
-# libraries it loads cannot stop the build. The tree's name for its sanitizer goes with the options.
+# libraries it loads cannot stop the build. The tree's name for its sanitizer, a compile option too,
+# goes with them.
 function(vantisol_build_tool target)
-  foreach(property COMPILE_OPTIONS LINK_OPTIONS COMPILE_DEFINITIONS)
+  foreach(property COMPILE_OPTIONS LINK_OPTIONS)
     get_target_property(options ${target} ${property})
     if(options)
-      list(FILTER options EXCLUDE REGEX "^-f(no-)?sanitize|^VANTISOL_TREE_")
+      list(FILTER options EXCLUDE REGEX "^-f(no-)?sanitize|^-DVANTISOL_TREE_")
       set_property(TARGET ${target} PROPERTY ${property} ${options})
     endif()
   endforeach()

@@ -98,7 +98,8 @@ SharedMemoryImage::LockedImage SharedMemoryImage::Lock() {
   return LockedImage(std::move(header), &data_, &unclaimed_);
 }
 
-bool SharedMemoryImage::UnclaimedClientLog::Seen(Byte byte) {
+bool SharedMemoryImage::UnclaimedClientLog::Seen(Byte byte,
+                                                 std::chrono::steady_clock::time_point now) {
   if (byte == Byte::kClaimed) {
     warned_ = false;
   } else if (byte == Byte::kUnclaimed) {
@@ -107,7 +108,6 @@ bool SharedMemoryImage::UnclaimedClientLog::Seen(Byte byte) {
     warned_ = true;
     return true;
   } else if (warned_) {
-    const auto now = std::chrono::steady_clock::now();
     if (!clear_since_) clear_since_ = now;
     if (now - *clear_since_ >= kUnclaimedForget) warned_ = false;
   }
@@ -141,16 +141,18 @@ unsigned SharedMemoryImage::LockedImage::Bytes() const {
 
 bool SharedMemoryImage::LockedImage::ClientAlive() {
   using Byte = UnclaimedClientLog::Byte;
+  const auto now = std::chrono::steady_clock::now();
   if (!client_registered()) {
-    unclaimed_->Seen(Byte::kClear);
+    unclaimed_->Seen(Byte::kClear, now);
     return false;
   }
   // Asked under the header lock, where no client is taking or giving up its claim.
   if (utils::InstanceGuard::IsHeld(kClientClaim)) {
-    unclaimed_->Seen(Byte::kClaimed);
+    unclaimed_->Seen(Byte::kClaimed, now);
     return true;
   }
-  if (unclaimed_->Seen(Byte::kUnclaimed)) LOG(WARNING) << "Client seems to have crashed before...";
+  if (unclaimed_->Seen(Byte::kUnclaimed, now))
+    LOG(WARNING) << "Client seems to have crashed before...";
   header_->client_registered = 0;
   return false;
 }

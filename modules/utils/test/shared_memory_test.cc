@@ -261,6 +261,34 @@ TEST_F(ChannelTest, ClientWithoutTheClaimIsDroppedAtEveryFrameWithOneWarning) {
   EXPECT_EQ(server.Finish(), 0);
 }
 
+// A claimless client dropped again is news only after a claimed client or after its byte stayed
+// clear for 5 s since it was last set.
+TEST(UnclaimedClientLogTest, SameClientUntilAClaimedOneOrFiveSecondsClear) {
+  using Byte = SharedMemoryImage::UnclaimedClientLog::Byte;
+  struct Step {
+    int clear_ms;  // how long the server sees the byte clear before it sees `then`
+    Byte then;
+    bool warn;
+  };
+  const Step steps[] = {
+      {0, Byte::kUnclaimed, true},
+      {0, Byte::kUnclaimed, false},     // set again at once: the same client
+      {4999, Byte::kUnclaimed, false},  // back within 5 s: the same client
+      {4999, Byte::kUnclaimed, false},  // clear 10 s in all, but never 5 s at a stretch
+      {5000, Byte::kUnclaimed, true},   // after 5 s clear: another one
+      {0, Byte::kClaimed, false},
+      {0, Byte::kUnclaimed, true},  // after a claimed client: another one
+  };
+  SharedMemoryImage::UnclaimedClientLog log;
+  std::chrono::steady_clock::time_point now;
+  for (size_t i = 0; i < std::size(steps); ++i) {
+    log.Seen(Byte::kClear, now);
+    now += std::chrono::milliseconds(steps[i].clear_ms);
+    EXPECT_FALSE(log.Seen(Byte::kClear, now));
+    EXPECT_EQ(log.Seen(steps[i].then, now), steps[i].warn) << "step " << i;
+  }
+}
+
 // The virtual camera makes and drops a client at every stream start and stop in one host process:
 // the claim must end with the object, and a second graph of the same application must be refused.
 TEST_F(ChannelTest, ClientClaimEndsWithTheObjectNotWithTheProcess) {

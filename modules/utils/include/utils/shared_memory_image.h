@@ -18,9 +18,21 @@ constexpr char kServerRunning[] = "Already a server running!";
 // The frame channel between the program (server) and the virtual camera (client): a 12-byte
 // header block and a data block of width x height x 3 bytes, each with its named mutex.
 class SharedMemoryImage {
-  class UnclaimedClientLog;
-
  public:
+  // Server: tells whether dropping a byte that no claim backs is news. A client that never takes
+  // the claim sets its byte again after each drop; it stays the same client until a claimed one is
+  // seen or the byte stays clear for 5 s. Used under the header lock only.
+  class UnclaimedClientLog {
+   public:
+    enum class Byte { kClear, kClaimed, kUnclaimed };
+    // True when the byte is unclaimed and its drop is to be logged; `now` is when it was seen.
+    bool Seen(Byte byte, std::chrono::steady_clock::time_point now);
+
+   private:
+    bool warned_ = false;
+    std::optional<std::chrono::steady_clock::time_point> clear_since_;
+  };
+
   struct Header {
     int32_t width;
     int32_t height;
@@ -87,20 +99,6 @@ class SharedMemoryImage {
   LockedImage Lock();
 
  private:
-  // Server: tells whether dropping a byte that no claim backs is news. A client that never takes
-  // the claim sets its byte again after each drop; it stays the same client until a claimed one is
-  // seen or the byte stays clear for a few seconds. Used under the header lock only.
-  class UnclaimedClientLog {
-   public:
-    enum class Byte { kClear, kClaimed, kUnclaimed };
-    // True when the byte is unclaimed and its drop is to be logged.
-    bool Seen(Byte byte);
-
-   private:
-    bool warned_ = false;
-    std::optional<std::chrono::steady_clock::time_point> clear_since_;
-  };
-
   SharedMemory header_;
   SharedMemory data_;
   bool is_client_;
