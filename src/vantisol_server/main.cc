@@ -8,6 +8,7 @@
 
 #include "main_window/main_window.h"
 #include "qt_helpers/helpers.h"
+#include "utils/shared_memory_image.h"
 #include "utils/utils.h"
 
 // Ask hybrid-graphics drivers for the discrete GPU; they look these names up in the program.
@@ -25,6 +26,8 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     vantisol::InstallQtMessageHandler(true);
     vantisol::LogToFile(true, "");
+    // Tells a tool refused by the frame channel that the program is what serves it.
+    const vantisol::utils::InstanceGuard program(vantisol::kProgramClaim);
     {
       vantisol::MainWindowStarter starter;
       QApplication::exec();

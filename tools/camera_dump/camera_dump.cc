@@ -1,6 +1,7 @@
 // camera_dump [folder] [frames]: opens the first camera as the program does and writes its first
 // frames (3 unless given, at most 100) as PNG files: colour, false-colour depth, mapped depth,
-// segmentation, faces drawn.
+// segmentation, faces drawn. Standard output lists the files written; the log and a failure's
+// "error: " line go to standard error, and a failure exits with 2.
 #include <condition_variable>
 #include <iostream>
 #include <mutex>
@@ -22,6 +23,38 @@ using vantisol::ImageData;
 // Every frame is held until the camera stops, at about 8 MB each.
 constexpr int kMostFrames = 100;
 
+const char kUsage[] = "usage: camera_dump [folder] [frames]\n";
+
+// Sends the log's lines where a failure's line goes, so that a failing run prints nothing on
+// standard output.
+class LogToStandardError : public el::LogDispatchCallback {
+ protected:
+  void handle(const el::LogDispatchData* data) override {
+    if (data->dispatchAction() != el::base::DispatchAction::NormalLog) return;
+    const el::LogMessage* message = data->logMessage();
+    std::cerr << message->logger()->logBuilder()->build(message, true);
+  }
+};
+
+// Reads [folder] [frames]; false after --help.
+bool Parse(int argc, char** argv, std::string* folder, int* wanted) {
+  std::vector<std::string> values;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--help" || a == "-h") {
+      std::cout << kUsage;
+      return false;
+    }
+    values.push_back(a);
+  }
+  if (values.size() > 2) throw std::invalid_argument("unexpected argument " + values[2]);
+  if (!values.empty() && values[0].size() > 1 && values[0][0] == '-')
+    throw std::invalid_argument("unknown option " + values[0]);
+  if (!values.empty()) *folder = values[0];
+  if (values.size() > 1) *wanted = vantisol::WholeNumberOption("frames", values[1], 1, kMostFrames);
+  return true;
+}
+
 cv::Mat Wrap(const CameraImage& image, int type) {
   return cv::Mat(image.size.height, image.size.width, type, image.data.get());
 }
@@ -35,12 +68,10 @@ cv::Mat FalseColour(const CameraImage& depth) {
   return coloured;
 }
 
+// A file that cannot be written ends the run: the next ones would fail alike.
 void Write(const std::string& file, const cv::Mat& image) {
-  if (!cv::imwrite(file, image)) {
-    std::cerr << "Cannot write " << file << "\n";
-  } else {
-    std::cout << file << "\n";
-  }
+  if (!cv::imwrite(file, image)) throw std::runtime_error("cannot write " + file);
+  std::cout << file << "\n";
 }
 
 void Dump(const ImageData& frame, const std::string& prefix) {
@@ -75,20 +106,22 @@ void Dump(const ImageData& frame, const std::string& prefix) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::string folder = argc > 1 ? argv[1] : ".";
+  std::string folder = ".";
   int wanted = 3;
   try {
-    if (argc > 2) wanted = vantisol::WholeNumberOption("frames", argv[2], 1, kMostFrames);
+    if (!Parse(argc, argv, &folder, &wanted)) return 0;
   } catch (const std::invalid_argument& error) {
-    std::cerr << error.what() << "\nusage: camera_dump [folder] [frames]\n";
+    std::cerr << error.what() << "\n" << kUsage;
     return 2;
   }
+  el::Loggers::reconfigureAllLoggers(el::ConfigurationType::ToStandardOutput, "false");
+  el::Helpers::installLogDispatchCallback<LogToStandardError>("camera-dump-log");
   try {
+    // Before the camera starts: otherwise the run would end at its first picture.
+    const std::string refusal = vantisol::MakeOutputFolder(folder);
+    if (!refusal.empty()) throw std::runtime_error(refusal);
     auto cameras = vantisol::CreateCameras();
-    if (cameras.empty()) {
-      std::cerr << "No camera found\n";
-      return 1;
-    }
+    if (cameras.empty()) throw std::runtime_error("No camera found");
     vantisol::Camera& camera = *cameras[0];
     camera.EnableFaceTracking();
     camera.EnableDepthmap();

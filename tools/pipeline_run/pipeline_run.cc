@@ -18,6 +18,7 @@
 #include <mutex>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -179,6 +180,38 @@ bool Parse(int argc, char** argv, Options* options) {
     }
   }
   return true;
+}
+
+// The simulated camera's scenario when none is given: frames as fast as they are taken. The file
+// goes with the object, on every way out of the run.
+class UnpacedScenario {
+ public:
+  UnpacedScenario()
+      : file_(std::filesystem::temp_directory_path() /
+              ("pipeline_run_" + std::to_string(::getpid()) + ".json")) {
+    std::ofstream(file_) << R"({"paced": false})";
+  }
+  ~UnpacedScenario() {
+    std::error_code ignored;
+    std::filesystem::remove(file_, ignored);
+  }
+  UnpacedScenario(const UnpacedScenario&) = delete;
+  UnpacedScenario& operator=(const UnpacedScenario&) = delete;
+
+  std::string file() const { return file_.string(); }
+
+ private:
+  std::filesystem::path file_;
+};
+
+// Only one process can serve the frame channel: the program, or another producer such as this tool.
+// The program also holds a claim of its own, which tells the two apart.
+std::string ChannelRefusal(const std::string& what) {
+  if (what != kServerRunning) return what;
+  const std::string holder = utils::InstanceGuard::IsHeld(kProgramClaim)
+                                 ? "the program Vantisol is running"
+                                 : "another producer holds the frame channel";
+  return holder + " (" + what + ")";
 }
 
 // Where a colour pixel lands in the output: the central band of the output's aspect, scaled.
@@ -392,13 +425,10 @@ int Run(int argc, char** argv) {
   }
   // Before anything runs: a folder that cannot be made would otherwise end the run at its first
   // picture.
-  if (options.png_every > 0) {
-    std::error_code error;
-    std::filesystem::create_directories(options.out, error);
-    if (error) {
-      Say("error: the folder " + options.out + " cannot be made: " + error.message(), std::cerr);
-      return 2;
-    }
+  const std::string refusal = options.png_every > 0 ? MakeOutputFolder(options.out) : "";
+  if (!refusal.empty()) {
+    Say("error: " + refusal, std::cerr);
+    return 2;
   }
 
   // Without a display Qt would end the process, and without a context nothing can be drawn.
@@ -432,13 +462,8 @@ int Run(int argc, char** argv) {
     return 2;
   }
   if (options.monitor) LogLineCounter::Install();
-  std::filesystem::path scenario_file;
-  if (options.scenario.empty()) {
-    scenario_file = std::filesystem::temp_directory_path() /
-                    ("pipeline_run_" + std::to_string(::getpid()) + ".json");
-    std::ofstream(scenario_file) << R"({"paced": false})";
-    options.scenario = scenario_file.string();
-  }
+  std::optional<UnpacedScenario> unpaced;
+  if (options.scenario.empty()) options.scenario = unpaced.emplace().file();
   setenv("VANTISOL_CAMERA_SCENARIO", options.scenario.c_str(), 1);
 
   // The virtual camera's side, when asked for, in a process of its own.
@@ -456,11 +481,7 @@ int Run(int argc, char** argv) {
   try {
     writer = std::make_unique<PluginInterface>();
   } catch (const std::exception& error) {
-    // The channel's server side is the program's, and only one process can hold it.
-    const std::string what = error.what();
-    Say(what == kServerRunning ? "error: the program Vantisol is running (" + what + ")"
-                               : "error: " + what,
-        std::cerr);
+    Say("error: " + ChannelRefusal(error.what()), std::cerr);
     return 2;
   }
   Runner runner(options, writer.get());
@@ -473,6 +494,8 @@ int Run(int argc, char** argv) {
   });
 
   int result = 0;
+  // A run that did not start has nothing to report: it says only its error, on standard error.
+  bool started = false;
   try {
     pipeline.SetSharedContext();
     // The hand-shake has no limit of its own; the tests that run this tool need one.
@@ -499,6 +522,7 @@ int Run(int argc, char** argv) {
       if (auto* real = dynamic_cast<CameraRealSense*>(camera.get()))
         runner.set_truth(std::make_unique<TruthRecorder>(real));
     }
+    started = true;
     // The window follows the writer's size signal; here the size is polled.
     const auto deadline = start + std::chrono::seconds(std::max(600, options.seconds + 120));
     const auto end = start + std::chrono::seconds(options.seconds);
@@ -555,17 +579,18 @@ int Run(int argc, char** argv) {
   // The render thread stops before the subscriber it calls goes away.
   owned_pipeline.reset();
   // The client's count includes the frames made while the pipeline stopped.
-  if (options.monitor) Say("frames made in all " + std::to_string(runner.outputs()));
-  runner.Report();
+  if (started) {
+    if (options.monitor) Say("frames made in all " + std::to_string(runner.outputs()));
+    runner.Report();
+  }
   if (client) {
     const int code = client->Finish();
     const std::string& said = client->output();
     const auto line = said.rfind("received ");
-    (code == 0 ? std::cout : std::cerr)
+    (code == 0 && started ? std::cout : std::cerr)
         << "client: " << (line == std::string::npos ? said : said.substr(line));
     if (code != 0) result = result ? result : 3;
   }
-  if (!scenario_file.empty()) std::filesystem::remove(scenario_file);
   return result;
 }
 

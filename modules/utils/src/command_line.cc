@@ -1,6 +1,7 @@
 #include "utils/command_line.h"
 
 #include <charconv>
+#include <filesystem>
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
@@ -55,6 +56,12 @@ Size SizeOption(const std::string& option, const std::string& text, int min, int
     Refuse(option, text, "WxH with whole numbers " + Range(min, max));
   }
   return size;
+}
+
+std::string MakeOutputFolder(const std::string& folder) {
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  return error ? "the folder " + folder + " cannot be made: " + error.message() : "";
 }
 
 }  // namespace vantisol

@@ -1,6 +1,7 @@
 // One side of the frame channel in its own process, driven by the tests:
 //   channel_probe server            registers as server; each input line "frame <value>" writes a
 //                                   frame of the client's size filled with <value>
+//   channel_probe program           a server that holds the program's own claim too
 //   channel_probe client <w> <h>    registers as client and asks for w x h
 //   channel_probe hold <key>        takes the named block's mutex and keeps it
 //   channel_probe plant <key> <n>   creates (or opens) the named block with n bytes and keeps it
@@ -116,12 +117,15 @@ int Run(int argc, char** argv) {
   if (argc == 3 && std::string(argv[1]) == "rounds")
     return Rounds(std::string(argv[2]) == "client");
   const std::string command = argc > 1 ? argv[1] : "";
+  std::unique_ptr<vantisol::utils::InstanceGuard> program;
   std::unique_ptr<vantisol::SharedMemoryImage> channel;
   std::unique_ptr<vantisol::SharedMemory> block;
   bool seen = false;
   // Declared after what it uses: it ends, and stops using them, first.
   std::unique_ptr<Repeater> repeater;
-  if (command == "server") {
+  if (command == "server" || command == "program") {
+    if (command == "program")
+      program = std::make_unique<vantisol::utils::InstanceGuard>(vantisol::kProgramClaim);
     channel = std::make_unique<vantisol::SharedMemoryImage>(false);
   } else if (command == "client" && argc == 4) {
     channel = std::make_unique<vantisol::SharedMemoryImage>(true);

@@ -223,6 +223,11 @@ TEST_F(ProgramTest, SecondInstanceShowsOneBoxAndLeavesTheFirstRunning) {
   Store("show_welcome", false);
   QProcess* first = StartProgram("first");
   ASSERT_TRUE(WaitFor([&] { return Log("first").contains("StartPipeline"); }, kStartMs));
+  // Another producer is told whose the frame channel is.
+  QProcess* tool = Launch(PIPELINE_RUN, {"--frames", "1"}, "tool");
+  ASSERT_TRUE(WaitForExit(tool, kStartMs));
+  EXPECT_TRUE(tool->readAll().contains(
+      "error: the program Vantisol is running (Already a server running!)"));
   QProcess* second = StartProgram("second");
   ASSERT_TRUE(WaitFor(
       [&] { return windows_.Find("Critical Error", second->processId()).size() == 1; }, kStartMs));

@@ -1,12 +1,15 @@
 // The tools' command lines are read before anything needs a display: help and bad options answer
 // on a machine without one. Running needs an X display with OpenGL 4.3: without one the tool says
 // so and stops, instead of being ended by Qt or crashing on a missing context. What cannot be run
-// (a scenario that cannot be used, a folder that cannot be made, the program holding the channel)
-// is one error line on standard error and exit code 2.
+// (a scenario that cannot be used, a folder that cannot be made or written, the channel held by
+// the program or another producer) is one error line on standard error, nothing on standard
+// output, and exit code 2; no run leaves a file behind.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <utility>
@@ -23,9 +26,13 @@ struct CommandCase {
   std::vector<std::string> arguments;
   std::vector<std::string> environment;  // set on top of one without a display
   int exit_code;
-  std::string said;  // text the tool must print, on standard error when it fails; empty for none
+  // Text the tool must print: on standard output when it succeeds, else on standard error. The
+  // other stream stays empty.
+  std::string said;
   std::string tool = VANTISOL_PIPELINE_RUN;
-  bool program_running = false;  // a stand-in holds the program's side of the frame channel
+  // The channel_probe command whose stand-in serves the frame channel meanwhile: "server" for
+  // another producer, "program" for the program.
+  std::string producer = "";
 };
 
 TEST(ToolCommandLineTest, AnswersOrRefusesWithOneLine) {
@@ -35,6 +42,9 @@ TEST(ToolCommandLineTest, AnswersOrRefusesWithOneLine) {
   const std::string missing = folder.str() + "/missing.json",
                     broken = folder.str() + "/broken.json";
   std::ofstream(broken) << R"({"paced": )";
+  // A file that cannot be written: a folder has its name.
+  const std::string blocked = folder.str() + "/blocked";
+  std::filesystem::create_directories(blocked + "/frame0_color.png");
   const char* display = std::getenv("DISPLAY");
   const std::vector<std::string> shown = {"QT_QPA_PLATFORM=xcb",
                                           std::string("DISPLAY=") + (display ? display : "")};
@@ -45,6 +55,7 @@ TEST(ToolCommandLineTest, AnswersOrRefusesWithOneLine) {
       "0 1280x1024x24\" pipeline_run ...)";
   const std::string help = "  --frames N            output frames to run (300)";
   const std::vector<std::string> xcb = {"QT_QPA_PLATFORM=xcb"};
+  const std::string stdout_file = folder.str() + "/stdout";
   std::vector<CommandCase> cases = {
       {{"--help"}, xcb, 0, help},
       {{"--mode", "2", "--help"}, xcb, 0, help},
@@ -93,7 +104,31 @@ TEST(ToolCommandLineTest, AnswersOrRefusesWithOneLine) {
        2,
        "error: the program Vantisol is running (Already a server running!)",
        VANTISOL_PIPELINE_RUN,
-       true},
+       "program"},
+      {{"--frames", "1"},
+       shown,
+       2,
+       "error: another producer holds the frame channel (Already a server running!)",
+       VANTISOL_PIPELINE_RUN,
+       "server"},
+      {{"--help"}, {}, 0, "usage: camera_dump [folder] [frames]", VANTISOL_CAMERA_DUMP},
+      {{"/dev/null/out"},
+       {},
+       2,
+       "error: the folder /dev/null/out cannot be made: Not a directory",
+       VANTISOL_CAMERA_DUMP},
+      {{folder.str(), "1", "junk"}, {}, 2, "unexpected argument junk", VANTISOL_CAMERA_DUMP},
+      {{blocked, "1"},
+       {},
+       2,
+       "error: cannot write " + blocked + "/frame0_color.png",
+       VANTISOL_CAMERA_DUMP},
+      // A store without the camera runtime.
+      {{folder.str(), "1"},
+       {"VANTISOL_REGISTRY=" + missing},
+       2,
+       "error: No camera found",
+       VANTISOL_CAMERA_DUMP},
       {{folder.str(), "junk"},
        {},
        2,
@@ -127,23 +162,32 @@ TEST(ToolCommandLineTest, AnswersOrRefusesWithOneLine) {
     for (const std::string& text : c.environment) trace = text + " " + trace;
     for (const std::string& text : c.arguments) trace += " " + text;
     SCOPED_TRACE(trace);
-    std::unique_ptr<test::ChildProcess> program;
-    if (c.program_running) {
-      program = std::make_unique<test::ChildProcess>(
-          std::vector<std::string>{VANTISOL_CHANNEL_PROBE, "server"});
-      ASSERT_TRUE(program->WaitFor("ready")) << program->output();
+    std::unique_ptr<test::ChildProcess> producer;
+    if (!c.producer.empty()) {
+      producer = std::make_unique<test::ChildProcess>(
+          std::vector<std::string>{VANTISOL_CHANNEL_PROBE, c.producer});
+      ASSERT_TRUE(producer->WaitFor("ready")) << producer->output();
     }
-    std::vector<std::string> command = {"/usr/bin/env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY"};
+    // The temporary files of the runs are this test's too.
+    std::vector<std::string> command = {
+        "/usr/bin/env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "TMPDIR=" + folder.str()};
     command.insert(command.end(), c.environment.begin(), c.environment.end());
-    // The output is standard error, joined by standard output only where the tool succeeds. A run
-    // gets as far as the camera's start: the limit of a start.
-    const std::string streams = c.exit_code == 0 ? " 2>&1" : " 2>&1 >/dev/null";
-    command.insert(command.end(), {"/bin/sh", "-c", "exec /usr/bin/timeout \"$0\" \"$@\"" + streams,
-                                   std::to_string(test::kStartLimit.count()), c.tool});
+    // Standard error is read through the pipe, standard output from a file. A run gets as far as
+    // the camera's start: the limit of a start.
+    command.insert(command.end(), {"/bin/sh", "-c", "exec /usr/bin/timeout \"$@\" 2>&1 >\"$0\"",
+                                   stdout_file, std::to_string(test::kStartLimit.count()), c.tool});
     command.insert(command.end(), c.arguments.begin(), c.arguments.end());
     test::ChildProcess tool(command, test::kStartLimit);
     EXPECT_EQ(tool.Finish(), c.exit_code) << tool.output();
-    EXPECT_NE(tool.output().find(c.said), std::string::npos) << tool.output();
+    std::ifstream file(stdout_file);
+    const std::string output{std::istreambuf_iterator<char>(file), {}};
+    const bool failed = c.exit_code != 0;
+    EXPECT_NE((failed ? tool.output() : output).find(c.said), std::string::npos)
+        << "standard output: " << output << "\nstandard error: " << tool.output();
+    EXPECT_EQ(failed ? output : tool.output(), "");
+  }
+  for (const auto& entry : std::filesystem::directory_iterator(folder.str())) {
+    EXPECT_NE(entry.path().filename().string().rfind("pipeline_run_", 0), 0u) << entry.path();
   }
 }
 

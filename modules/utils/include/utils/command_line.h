@@ -23,4 +23,8 @@ double NumberOption(const std::string& option, const std::string& text, double m
 // "WxH", the width and the height each a whole number in [min, max].
 Size SizeOption(const std::string& option, const std::string& text, int min, int max);
 
+// Makes an output folder named on the command line, with its parents, before anything runs: empty
+// when the folder is there, else the refusal "the folder <folder> cannot be made: <reason>".
+std::string MakeOutputFolder(const std::string& folder);
+
 }  // namespace vantisol

@@ -12,8 +12,11 @@ namespace vantisol {
 
 // A client's refusal while another live client holds the channel.
 constexpr char kClientRunning[] = "Already a client running!";
-// A server's refusal while another process (the program) serves the channel.
+// A server's refusal while another process (the program or another producer) serves the channel.
 constexpr char kServerRunning[] = "Already a server running!";
+// The program's own utils::InstanceGuard name, held for its whole life: it tells a server refused
+// with kServerRunning whether the program holds the channel or another producer does.
+constexpr char kProgramClaim[] = "Program";
 
 // The frame channel between the program (server) and the virtual camera (client): a 12-byte
 // header block and a data block of width x height x 3 bytes, each with its named mutex.
