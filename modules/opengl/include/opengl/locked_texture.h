@@ -25,10 +25,15 @@ class LockedTexture {
   // a current context that shares objects with the texture's.
   Loan Lock();
 
+  // Called on the releasing thread after each loan ends, with the texture free: where any other
+  // borrower could take it first. Lets a test look at what such a borrower would see.
+  void SetReleaseObserver(std::function<void()> observer);
+
  private:
   Texture texture_;
   std::mutex mutex_;
   gl::GLsync fence_ = nullptr;
+  std::function<void()> release_observer_;
 };
 
 }  // namespace vantisol
