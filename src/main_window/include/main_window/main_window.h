@@ -92,7 +92,7 @@ class MainWindow : public QOpenGLWidget, public Ui::SettingsWidget {
   // Analytics gets `message` as it is; the box shows it according to `kind`.
   void ReportError(const QString& message, ErrorText kind, bool fatal);
   // A fatal error from an exception: the program's own failures come as std::runtime_error with
-  // rich text; any other type carries a library's or the operating system's words.
+  // rich text; any other type (PlainTextError among them) carries words from outside the program.
   void ReportException(const std::exception& error);
 
   void InitUi();
