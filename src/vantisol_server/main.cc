@@ -25,12 +25,11 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     vantisol::InstallQtMessageHandler(true);
     vantisol::LogToFile(true, "");
-    {
-      vantisol::MainWindowStarter starter;
-      QApplication::exec();
-    }
+    vantisol::MainWindowStarter starter;
+    // The window ends the loop with a failure status after a fatal error.
+    return QApplication::exec();
   } catch (const std::exception& error) {
     LOG(ERROR) << "Exception caught: " << error.what();
+    return 1;
   }
-  return 0;
 }

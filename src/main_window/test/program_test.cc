@@ -233,7 +233,7 @@ TEST_F(ProgramTest, SecondInstanceShowsOneBoxAndLeavesTheFirstRunning) {
   windows_.Close(windows_.Find("Critical Error", second->processId()).front());
   ASSERT_TRUE(WaitForExit(second, 20000)) << "the second instance did not end";
   EXPECT_EQ(second->exitStatus(), QProcess::NormalExit);
-  EXPECT_EQ(second->exitCode(), 0);
+  EXPECT_EQ(second->exitCode(), 1);
   EXPECT_TRUE(Described().contains("Lifetime/Stop/"));
   EXPECT_TRUE(Described().contains("session:end"));
   EXPECT_EQ(first->state(), QProcess::Running);
@@ -278,7 +278,8 @@ TEST_F(ProgramTest, CameraFailureGivesOneCriticalBoxAndEnds) {
     const QString hit = "exception:" + c.error + ":1";
     ASSERT_TRUE(WaitForHit(hit));
     ASSERT_TRUE(WaitForExit(program, 20000)) << "the program did not end after the box";
-    EXPECT_EQ(program->exitCode(), 0);
+    EXPECT_EQ(program->exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program->exitCode(), 1);
     const QStringList described = Described();
     EXPECT_EQ(described.count(hit), 1);
     EXPECT_GT(described.lastIndexOf("Lifetime/Stop/"), described.indexOf(hit));
@@ -296,7 +297,8 @@ TEST_F(ProgramTest, OpenGlBelow43IsRefusedWithoutStartingTheRenderThread) {
   ASSERT_TRUE(WaitFor([&] { return windows_.Find("Critical Error", pid).size() == 1; }, kStartMs));
   windows_.Close(windows_.Find("Critical Error", pid).front());
   ASSERT_TRUE(WaitForExit(program, 20000)) << Log().right(2000).toStdString();
-  EXPECT_EQ(program->exitCode(), 0);
+  EXPECT_EQ(program->exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(program->exitCode(), 1);
   QString combined;
   QString exception;
   for (const auto& hit : Hits(server_)) {

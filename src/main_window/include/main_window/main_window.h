@@ -47,7 +47,8 @@ class MainWindow : public QOpenGLWidget, public Ui::SettingsWidget {
   explicit MainWindow(std::shared_ptr<SettingsWriter> settings = nullptr);
   ~MainWindow() override;
 
-  // Hides the window and ends the program once analytics has sent what it holds.
+  // Hides the window and ends the program once analytics has sent what it holds: with status 1
+  // after a fatal error's box, 0 otherwise.
   void Stop();
 
   // Read by tests.
@@ -145,6 +146,8 @@ class MainWindow : public QOpenGLWidget, public Ui::SettingsWidget {
   std::shared_ptr<SettingsWriter> settings_;
   // A fatal box is open or the program is stopping: later fatal errors open no further box.
   bool stopping_ = false;
+  // The program's exit status once stopped: 1 after a fatal error's box.
+  int exit_status_ = 0;
 };
 
 // Owns the one main window and rebuilds it when the window asks for a pipeline reset.
