@@ -28,12 +28,11 @@ int main(int argc, char** argv) {
     vantisol::LogToFile(true, "");
     // Tells a tool refused by the frame channel that the program is what serves it.
     const vantisol::utils::InstanceGuard program(vantisol::kProgramClaim);
-    {
-      vantisol::MainWindowStarter starter;
-      QApplication::exec();
-    }
+    vantisol::MainWindowStarter starter;
+    // The window ends the loop with a failure status after a fatal error.
+    return QApplication::exec();
   } catch (const std::exception& error) {
     LOG(ERROR) << "Exception caught: " << error.what();
+    return 1;
   }
-  return 0;
 }

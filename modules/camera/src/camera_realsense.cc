@@ -5,6 +5,7 @@
 
 #include "utils/logging.h"
 #include "utils/path.h"
+#include "utils/plain_text_error.h"
 
 namespace vantisol {
 namespace {
@@ -42,11 +43,12 @@ std::vector<std::unique_ptr<CameraRealSense>> CameraRealSense::GetCameras() {
   {
     std::string refusal;
     PXCPtr<PXCSession> session(CreateSession(&refusal));
-    // A runtime that is there but refuses is a camera that cannot start, not a missing one.
+    // A runtime that is there but refuses is a camera that cannot start, not a missing one. Its
+    // reason may quote a file name.
     if (!session && !refusal.empty()) {
       const std::string text = "CameraRealSense: Could not start the camera runtime: " + refusal;
       LOG(ERROR) << text;
-      throw std::runtime_error(text);
+      throw PlainTextError(text);
     }
     if (!session) return cameras;
     void* instance = nullptr;

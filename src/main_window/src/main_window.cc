@@ -554,13 +554,14 @@ void MainWindow::Stop() {
   analytics_.sendEvent("Lifetime", "Stop");
   analytics_.endSession();
   analytics_.startSending();
-  connect(&analytics_, &GAnalytics::isSendingChanged, this, [](bool sending) {
-    if (!sending) QCoreApplication::quit();
+  auto quit = [status = exit_status_] { QCoreApplication::exit(status); };
+  connect(&analytics_, &GAnalytics::isSendingChanged, this, [quit](bool sending) {
+    if (!sending) quit();
   });
   // Nothing left to send: no change will come.
-  if (!analytics_.isSending()) QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+  if (!analytics_.isSending()) QTimer::singleShot(0, qApp, quit);
   // A collection server that never finishes must not keep a hidden program alive.
-  QTimer::singleShot(kQuitWaitMs, this, [] { QCoreApplication::quit(); });
+  QTimer::singleShot(kQuitWaitMs, this, quit);
 }
 
 void MainWindow::DisplayError(QString message, bool fatal) {
@@ -586,6 +587,7 @@ void MainWindow::ReportError(const QString& message, ErrorText kind, bool fatal)
   // say) only reaches analytics.
   if (stopping_) return;
   stopping_ = true;
+  exit_status_ = 1;
   const QString rich = kind == ErrorText::kOutside ? message.toHtmlEscaped() : message;
   QMessageBox box(QMessageBox::Critical, "Critical Error", FatalText(rich), QMessageBox::Ok, this);
   box.setTextFormat(Qt::RichText);

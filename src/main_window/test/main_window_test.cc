@@ -106,6 +106,7 @@ class MainWindowTest : public ::testing::Test {
   void TearDown() override {
     Close();
     unsetenv("VANTISOL_REGISTRY");
+    unsetenv("VANTISOL_CAMERA_SCENARIO");
   }
 
   // Runs the application's event loop until the program quits, for at most `limit_ms` (scaled as
@@ -820,32 +821,52 @@ TEST_F(MainWindowTest, ResetRebuildsTheWindowFromTheStore) {
 
 TEST_F(MainWindowTest, FatalBoxShowsTheSystemsRichTextAsText) {
   QSettings().setValue("show_welcome", false);
-  // A store without the camera runtime: no camera is found.
-  QFile registry(QString::fromStdString(folder_.str()) + "/empty_registry.txt");
+  const QString folder = QString::fromStdString(folder_.str());
+  QFile registry(folder + "/empty_registry.txt");
   ASSERT_TRUE(registry.open(QIODevice::WriteOnly));
   registry.close();
-  setenv("VANTISOL_REGISTRY", registry.fileName().toUtf8().constData(), 1);
-  BoxCloser closer;
-  Start();
-  ASSERT_TRUE(WaitFor([&] { return !closer.shown().isEmpty(); }, 20000)) << "no box opened";
-  ASSERT_TRUE(closer.boxes().value(0).startsWith("Critical Error|"));
-  const test::ShownText shown = closer.shown().value(0);
-  EXPECT_TRUE(shown.plain.contains(
-      "Could not find any cameras. Make sure you have a compatible Intel Realsense Camera as well "
-      "as the newest runtime installed.\n\nMore help on vantisol.example.."))
-      << shown.plain.toStdString();
-  EXPECT_TRUE(shown.plain.contains("Please have a look at our support page for help."))
-      << shown.plain.toStdString();
-  for (const char* source : {"<", ">", "&lt;", "&amp;", "href"}) {
-    EXPECT_FALSE(shown.plain.contains(source)) << source << " in " << shown.plain.toStdString();
+  const QString scenario = folder + "/<b>x</b>&<br>.json";
+  const QString help = "https://vantisol.example/help";
+  const struct {
+    const char* variable;
+    QString value;
+    QString shown;  // the message as the box reads
+    QStringList links;
+  } cases[] = {
+      // A store without the camera runtime: no camera is found.
+      {"VANTISOL_REGISTRY",
+       registry.fileName(),
+       "Could not find any cameras. Make sure you have a compatible Intel Realsense Camera as well "
+       "as the newest runtime installed.\n\nMore help on vantisol.example.",
+       {"https://vantisol.example/cameras", "https://vantisol.example/runtime", help, help}},
+      // The runtime refuses a scenario it cannot open; its name reads as markup.
+      {"VANTISOL_CAMERA_SCENARIO",
+       scenario,
+       "CameraRealSense: Could not start the camera runtime: cannot open the scenario " + scenario +
+           ": No such file or directory",
+       {help}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.variable);
+    setenv(c.variable, c.value.toUtf8().constData(), 1);
+    BoxCloser closer;
+    Start();
+    ASSERT_TRUE(WaitFor([&] { return !closer.shown().isEmpty(); }, 20000)) << "no box opened";
+    ASSERT_TRUE(closer.boxes().value(0).startsWith("Critical Error|"));
+    const test::ShownText shown = closer.shown().value(0);
+    EXPECT_TRUE(
+        shown.plain.contains(c.shown + ".\n\nPlease have a look at our support page for help."))
+        << shown.plain.toStdString();
+    for (const char* source : {"&lt;", "&amp;", "href"}) {
+      EXPECT_FALSE(shown.plain.contains(source)) << source << " in " << shown.plain.toStdString();
+    }
+    EXPECT_EQ(shown.links, c.links);
+    EXPECT_EQ(closer.shown().size(), 1);
+    // Closing the box stops the program, which reports the failure.
+    EXPECT_EQ(RunUntilQuit(30000), 1) << "the program did not end after the box";
+    window_.reset();
+    unsetenv(c.variable);
   }
-  EXPECT_EQ(shown.links,
-            (QStringList{"https://vantisol.example/cameras", "https://vantisol.example/runtime",
-                         "https://vantisol.example/help", "https://vantisol.example/help"}));
-  EXPECT_EQ(closer.shown().size(), 1);
-  // Closing the box stops the program.
-  EXPECT_EQ(RunUntilQuit(30000), 0) << "the program did not end after the box";
-  window_.reset();
 }
 
 TEST_F(MainWindowTest, ErrorBoxShowsAPathAsItReads) {

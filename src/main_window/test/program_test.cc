@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -61,6 +62,9 @@ std::vector<qint64> ProgramProcesses(const QString& runtime_folder) {
 
 // What may include a program's start: a busy machine starts it many times slower than an idle one.
 constexpr int kStartMs = static_cast<int>(test::kStartLimit.count()) * 1000;
+// What a running program does at once when asked: on a busy machine its GUI thread may first
+// finish a paint and wait for the frame in hand, each many times slower than on an idle one.
+constexpr int kWaitMs = static_cast<int>(test::kWaitLimit.count()) * 1000;
 
 class ProgramTest : public ::testing::Test {
  protected:
@@ -115,7 +119,7 @@ class ProgramTest : public ::testing::Test {
     process->setProcessEnvironment(Environment(data_folder));
     process->setProcessChannelMode(QProcess::MergedChannels);
     process->start(program, arguments);
-    EXPECT_TRUE(process->waitForStarted(5000)) << program.toStdString();
+    EXPECT_TRUE(process->waitForStarted(kWaitMs)) << program.toStdString();
     return process;
   }
 
@@ -238,7 +242,7 @@ TEST_F(ProgramTest, SecondInstanceShowsOneBoxAndLeavesTheFirstRunning) {
   windows_.Close(windows_.Find("Critical Error", second->processId()).front());
   ASSERT_TRUE(WaitForExit(second, 20000)) << "the second instance did not end";
   EXPECT_EQ(second->exitStatus(), QProcess::NormalExit);
-  EXPECT_EQ(second->exitCode(), 0);
+  EXPECT_EQ(second->exitCode(), 1);
   EXPECT_TRUE(Described().contains("Lifetime/Stop/"));
   EXPECT_TRUE(Described().contains("session:end"));
   EXPECT_EQ(first->state(), QProcess::Running);
@@ -283,7 +287,8 @@ TEST_F(ProgramTest, CameraFailureGivesOneCriticalBoxAndEnds) {
     const QString hit = "exception:" + c.error + ":1";
     ASSERT_TRUE(WaitForHit(hit));
     ASSERT_TRUE(WaitForExit(program, 20000)) << "the program did not end after the box";
-    EXPECT_EQ(program->exitCode(), 0);
+    EXPECT_EQ(program->exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program->exitCode(), 1);
     const QStringList described = Described();
     EXPECT_EQ(described.count(hit), 1);
     EXPECT_GT(described.lastIndexOf("Lifetime/Stop/"), described.indexOf(hit));
@@ -301,7 +306,8 @@ TEST_F(ProgramTest, OpenGlBelow43IsRefusedWithoutStartingTheRenderThread) {
   ASSERT_TRUE(WaitFor([&] { return windows_.Find("Critical Error", pid).size() == 1; }, kStartMs));
   windows_.Close(windows_.Find("Critical Error", pid).front());
   ASSERT_TRUE(WaitForExit(program, 20000)) << Log().right(2000).toStdString();
-  EXPECT_EQ(program->exitCode(), 0);
+  EXPECT_EQ(program->exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(program->exitCode(), 1);
   QString combined;
   QString exception;
   for (const auto& hit : Hits(server_)) {
@@ -446,21 +452,27 @@ TEST_F(ProgramTest, ClientStartsTheProgramAndReceivesItsFrames) {
   // samples of the moment before, which it writes when asked right after the grab. (The last
   // picture it saved on its own, every tenth sample, is another frame on a busy machine.)
   const unsigned long window = windows_.Find(kTitle, pid).front();
-  // Another test's window may cover it for a moment: raised and looked at again, a few times.
+  // Another test's window may cover it, and once raised it shows that window's pixels until the
+  // program has repainted; the screen may also be a frame ahead of the client. So it is raised and
+  // looked at again until the preview matches, for as long as the program may take to repaint.
   double same = 1e9;
   double mirrored = 0;
   double background = 0;
   QSize preview_size;
   auto covered = [&] {
-    return std::abs(double(preview_size.width()) / preview_size.height() - 16.0 / 9.0) > 0.05;
+    return preview_size.isEmpty() ||
+           std::abs(double(preview_size.width()) / preview_size.height() - 16.0 / 9.0) > 0.05;
   };
-  for (int attempt = 0; attempt < 3 && (same >= 12.0 || covered()); ++attempt) {
+  auto matches = [&] {
+    return !covered() && same < 12.0 && mirrored > same * 2 && background > same * 2;
+  };
+  for (QDeadlineTimer limit(kWaitMs); !matches() && !limit.hasExpired();) {
     windows_.Raise(window);
     test::Settle(300);
     const QImage screen = windows_.Grab(windows_.Geometry(window));
     const QRect area = PreviewArea(screen);
-    ASSERT_FALSE(area.isEmpty());
     preview_size = area.size();
+    if (covered()) continue;
     const QImage preview = screen.copy(area);
     const QImage client_frame = ClosestRecentSample(client, large, preview);
     ASSERT_FALSE(client_frame.isNull());
@@ -482,10 +494,10 @@ TEST_F(ProgramTest, ClientStartsTheProgramAndReceivesItsFrames) {
 
   const qint64 closed_at = QDateTime::currentMSecsSinceEpoch();
   windows_.Close(window);
-  ASSERT_TRUE(WaitFor([&] { return windows_.Find(kTitle, pid).empty(); }, 5000));
+  ASSERT_TRUE(WaitFor([&] { return windows_.Find(kTitle, pid).empty(); }, kWaitMs));
   ASSERT_TRUE(WaitFor(
       [&] { return Log().contains("Tray message: Vantisol is running in the background."); },
-      5000));
+      kWaitMs));
   EXPECT_EQ(ProgramProcesses(root_ + "/run").size(), 1u);
   // Pictures keep coming after the window went to the tray.
   auto saved_after_close = [&] {

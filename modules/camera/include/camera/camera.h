@@ -57,6 +57,8 @@ class Camera {
 };
 
 // The cameras found through the camera runtime; empty without a runtime or a supported device.
+// Throws std::runtime_error (rich text with links) for a runtime that is too old, and
+// PlainTextError for a runtime that refuses to start (its reason quoted).
 std::vector<std::unique_ptr<Camera>> CreateCameras();
 std::unique_ptr<Camera> CreatePlaybackCamera();
 

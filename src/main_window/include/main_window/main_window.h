@@ -47,7 +47,8 @@ class MainWindow : public QOpenGLWidget, public Ui::SettingsWidget {
   explicit MainWindow(std::shared_ptr<SettingsWriter> settings = nullptr);
   ~MainWindow() override;
 
-  // Hides the window and ends the program once analytics has sent what it holds.
+  // Hides the window and ends the program once analytics has sent what it holds: with status 1
+  // after a fatal error's box, 0 otherwise.
   void Stop();
 
   // Read by tests.
@@ -92,7 +93,7 @@ class MainWindow : public QOpenGLWidget, public Ui::SettingsWidget {
   // Analytics gets `message` as it is; the box shows it according to `kind`.
   void ReportError(const QString& message, ErrorText kind, bool fatal);
   // A fatal error from an exception: the program's own failures come as std::runtime_error with
-  // rich text; any other type carries a library's or the operating system's words.
+  // rich text; any other type (PlainTextError among them) carries words from outside the program.
   void ReportException(const std::exception& error);
 
   void InitUi();
@@ -145,6 +146,8 @@ class MainWindow : public QOpenGLWidget, public Ui::SettingsWidget {
   std::shared_ptr<SettingsWriter> settings_;
   // A fatal box is open or the program is stopping: later fatal errors open no further box.
   bool stopping_ = false;
+  // The program's exit status once stopped: 1 after a fatal error's box.
+  int exit_status_ = 0;
 };
 
 // Owns the one main window and rebuilds it when the window asks for a pipeline reset.
