@@ -31,15 +31,14 @@ LockedTexture::Loan LockedTexture::Lock() {
   return Loan(&texture_, [this](Texture*) {
     fence_ = glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, UnusedMask::GL_UNUSED_BIT);
     glFlush();
-    std::function<void()> observer;
-    if (release_observer_) observer = release_observer_;
     mutex_.unlock();
-    if (observer) observer();
+    std::lock_guard<std::recursive_mutex> observing(observer_mutex_);
+    if (release_observer_) release_observer_();
   });
 }
 
 void LockedTexture::SetReleaseObserver(std::function<void()> observer) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::recursive_mutex> observing(observer_mutex_);
   release_observer_ = std::move(observer);
 }
 

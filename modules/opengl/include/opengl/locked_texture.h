@@ -26,13 +26,16 @@ class LockedTexture {
   Loan Lock();
 
   // Called on the releasing thread after each loan ends, with the texture free: where any other
-  // borrower could take it first. Lets a test look at what such a borrower would see.
+  // borrower could take it first. Lets a test look at what such a borrower would see. Once this
+  // returns, the previous observer neither runs nor is called again.
   void SetReleaseObserver(std::function<void()> observer);
 
  private:
   Texture texture_;
   std::mutex mutex_;
   gl::GLsync fence_ = nullptr;
+  // Recursive: an observer may borrow the texture itself.
+  std::recursive_mutex observer_mutex_;
   std::function<void()> release_observer_;
 };
 
