@@ -4,7 +4,6 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
-#include <optional>
 #include <stdexcept>
 
 namespace vantisol::test {
@@ -12,23 +11,6 @@ namespace {
 
 // Another process's window may go away between two requests; that is no failure here.
 int IgnoreError(Display*, XErrorEvent*) { return 0; }
-
-// The first item of a window's 32-bit property of that type, if it has one.
-std::optional<long> Property(Display* display, Window window, const char* name, Atom type) {
-  Atom actual = 0;
-  int format = 0;
-  unsigned long items = 0;
-  unsigned long remaining = 0;
-  unsigned char* data = nullptr;
-  std::optional<long> value;
-  if (XGetWindowProperty(display, window, XInternAtom(display, name, False), 0, 1, False, type,
-                         &actual, &format, &items, &remaining, &data) == Success &&
-      data != nullptr) {
-    if (items == 1 && format == 32) value = *reinterpret_cast<long*>(data);
-    XFree(data);
-  }
-  return value;
-}
 
 }  // namespace
 
@@ -67,7 +49,19 @@ std::vector<unsigned long> X11Windows::Find(const QString& title, long long pid)
 }
 
 long long X11Windows::WindowPid(unsigned long window) {
-  return Property(display_, window, "_NET_WM_PID", XA_CARDINAL).value_or(-1);
+  Atom type = 0;
+  int format = 0;
+  unsigned long items = 0;
+  unsigned long remaining = 0;
+  unsigned char* data = nullptr;
+  long long pid = -1;
+  if (XGetWindowProperty(display_, window, XInternAtom(display_, "_NET_WM_PID", False), 0, 1, False,
+                         XA_CARDINAL, &type, &format, &items, &remaining, &data) == Success &&
+      data != nullptr) {
+    if (items == 1 && format == 32) pid = static_cast<long long>(*reinterpret_cast<long*>(data));
+    XFree(data);
+  }
+  return pid;
 }
 
 void X11Windows::Close(unsigned long window) {
