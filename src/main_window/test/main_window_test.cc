@@ -686,8 +686,7 @@ TEST_F(AdvancedPanelTest, DISABLED_OnAFramedScreen) {
            (seen.scroll_bar.isNull() || screen.contains(seen.scroll_bar));
   };
   for (const char* opening : {"first", "again", "again after a move"}) {
-    QKeyEvent alt_a(QEvent::KeyPress, Qt::Key_A, Qt::AltModifier, "a");
-    QApplication::sendEvent(window, &alt_a);
+    x11.PressKey(window->winId(), "a", true);
     Look seen{};
     WaitFor(
         [&] {

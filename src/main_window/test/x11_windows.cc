@@ -5,6 +5,7 @@
 #include <X11/Xutil.h>
 
 #include <stdexcept>
+#include <utility>
 
 namespace vantisol::test {
 namespace {
@@ -73,6 +74,23 @@ void X11Windows::Close(unsigned long window) {
   event.xclient.data.l[0] = static_cast<long>(XInternAtom(display_, "WM_DELETE_WINDOW", False));
   event.xclient.data.l[1] = CurrentTime;
   XSendEvent(display_, window, False, NoEventMask, &event);
+  XFlush(display_);
+}
+
+void X11Windows::PressKey(unsigned long window, const char* key, bool alt) {
+  XEvent event{};
+  event.xkey.display = display_;
+  event.xkey.window = window;
+  event.xkey.root = DefaultRootWindow(display_);
+  event.xkey.time = CurrentTime;
+  event.xkey.same_screen = True;
+  event.xkey.keycode = XKeysymToKeycode(display_, XStringToKeysym(key));
+  event.xkey.state = alt ? Mod1Mask : 0;
+  for (const auto& [type, mask] :
+       {std::pair{KeyPress, KeyPressMask}, {KeyRelease, KeyReleaseMask}}) {
+    event.xkey.type = type;
+    XSendEvent(display_, window, True, mask, &event);
+  }
   XFlush(display_);
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // Top-level windows on this X display, seen as a user's desktop sees them: found by title (another
-// process's), closed through the window manager's protocol, measured with the window manager's
-// frame, photographed from the screen.
+// process's), typed into, closed through the window manager's protocol, measured with the window
+// manager's frame, photographed from the screen.
 
 #include <QImage>
 #include <QRect>
@@ -24,6 +24,9 @@ class X11Windows {
   std::vector<unsigned long> Find(const QString& title, long long pid);
   // Asks the window to close, as a click on its frame's close button does.
   void Close(unsigned long window);
+  // Types the key named `key` ("a", "F1"), with Alt held when `alt`, into the window, as the X
+  // server hands on a keyboard's.
+  void PressKey(unsigned long window, const char* key, bool alt);
   // Puts the window above the others (tests share the display).
   void Raise(unsigned long window);
   // The window's rectangle on the screen.
